@@ -1,0 +1,46 @@
+# Test bed: GoogleTest built with the cross toolchain, a throwaway Wine prefix per ctest run,
+# Xvfb, the test PKI and the local release server (see tools/testbed/testbed.sh).
+
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+target_compile_options(gtest PRIVATE -w)
+target_compile_options(gtest_main PRIVATE -w)
+
+set(LUM_TESTBED_DIR ${CMAKE_BINARY_DIR}/testbed)
+set(LUM_PKI_DIR ${CMAKE_BINARY_DIR}/pki)
+set(LUM_PKI_OUTPUTS ${LUM_PKI_DIR}/ca.der ${LUM_PKI_DIR}/tls.crt ${LUM_PKI_DIR}/tls.key
+    ${LUM_PKI_DIR}/trusted.crt ${LUM_PKI_DIR}/trusted.key)
+
+# Keys and certificates are made at build time into the build tree, never committed.
+add_custom_command(
+  OUTPUT ${LUM_PKI_OUTPUTS}
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tools/pki/make-test-pki.sh ${LUM_PKI_DIR}
+  DEPENDS ${CMAKE_SOURCE_DIR}/tools/pki/make-test-pki.sh
+  COMMENT "Generating the test PKI")
+add_custom_target(lum_test_pki ALL DEPENDS ${LUM_PKI_OUTPUTS})
+
+# Adds a GoogleTest binary run under Wine inside the shared test bed.
+#   lum_add_gtest(name SOURCES ... [LIBS ...] [TIMEOUT seconds] [DEPENDS targets...])
+function(lum_add_gtest name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;DEPENDS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} lum_test_support gtest_main gtest lum_options)
+  if(ARG_DEPENDS)
+    add_dependencies(${name} ${ARG_DEPENDS})
+  endif()
+  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  set_tests_properties(${name} PROPERTIES
+    FIXTURES_REQUIRED testbed
+    RESOURCE_LOCK testbed
+    TIMEOUT ${ARG_TIMEOUT})
+endfunction()
+
+# A check that runs on the build machine itself (no Wine).
+function(lum_add_host_test name)
+  add_test(NAME ${name} COMMAND ${ARGN})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 120)
+endfunction()

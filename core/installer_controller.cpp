@@ -1,0 +1,61 @@
+#include "core/installer_controller.h"
+
+#include <utility>
+
+namespace lum::installer {
+
+InstallerController::InstallerController(std::wstring channel, std::wstring manifest,
+                                         StatusCallback onStatus, ConfirmCallback onConfirm)
+    : channelId(std::move(channel)),
+      manifestUrl(std::move(manifest)),
+      statusCallback(std::move(onStatus)),
+      confirmCallback(std::move(onConfirm)),
+      installedApp(FindInstalledApplication()) {}
+
+InstallerController::~InstallerController() {
+  cancelRequested.store(true);
+  if (workerThread.joinable()) workerThread.join();
+  if (openEventThread.joinable()) openEventThread.join();
+}
+
+void InstallerController::StartInstall(const InstallOptions& options) {
+  if (workerThread.joinable()) {
+    if (IsBusyStage(CurrentStatus().stage)) return;
+    workerThread.join();
+  }
+  cancelRequested.store(false);
+  workerThread = std::thread([this, copy = options]() mutable { Run(std::move(copy)); });
+}
+
+void InstallerController::RequestCancel() { cancelRequested.store(true); }
+
+std::wstring InstallerController::ProposedInstallDirectory() const {
+  if (installedApp.found) return installedApp.installLocation;
+  return DefaultInstallDirectory();
+}
+
+void InstallerController::PublishStatus(InstallStage stage, std::int32_t progress,
+                                        std::wstring message, std::wstring errorCode) {
+  InstallerStatus copy;
+  {
+    std::lock_guard lock(stateMutex);
+    currentStatus.stage = stage;
+    currentStatus.progress = progress;
+    currentStatus.message = std::move(message);
+    currentStatus.errorCode = std::move(errorCode);
+    copy = currentStatus;
+  }
+  if (statusCallback) statusCallback(copy);
+}
+
+std::optional<PayloadInfo> InstallerController::CurrentPayload() const {
+  std::lock_guard lock(stateMutex);
+  return payload;
+}
+
+InstallerStatus InstallerController::CurrentStatus() const {
+  std::lock_guard lock(stateMutex);
+  return currentStatus;
+}
+
+}  // namespace lum::installer

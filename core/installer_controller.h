@@ -1,0 +1,65 @@
+// The object that owns one installation: its callbacks, its lock-protected status and payload,
+// the worker and open-event threads, and the cancel flag.
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "core/installer_types.h"
+#include "system/install_location.h"
+
+namespace lum::installer {
+
+class InstallerController {
+ public:
+  using StatusCallback = std::function<void(const InstallerStatus&)>;
+  using ConfirmCallback = std::function<bool(ConfirmationKind)>;
+
+  InstallerController(std::wstring channelId, std::wstring manifestUrl,
+                      StatusCallback statusCallback, ConfirmCallback confirmCallback);
+  ~InstallerController();
+  InstallerController(const InstallerController&) = delete;
+  InstallerController& operator=(const InstallerController&) = delete;
+
+  // Window thread: starts a run unless one is still busy.
+  void StartInstall(const InstallOptions& options);
+  void RequestCancel();
+
+  std::wstring ProposedInstallDirectory() const;
+  [[nodiscard]] bool LaunchInstalledApplication(std::wstring& message);
+  void StartOpenEventThread();
+
+  void PublishStatus(InstallStage stage, std::int32_t progress, std::wstring message,
+                     std::wstring errorCode);
+  std::optional<PayloadInfo> CurrentPayload() const;
+  InstallerStatus CurrentStatus() const;
+
+  [[nodiscard]] bool LoadManifest(std::wstring& message, bool& networkFailed);
+  void SendMetricsEvent(std::string_view eventName, const std::wstring& errorCode);
+  void WriteLog(const std::wstring& category, const std::wstring& message);
+
+  const std::wstring& ChannelId() const { return channelId; }
+  const InstalledApplication& InstalledApp() const { return installedApp; }
+
+ private:
+  void Run(InstallOptions options);
+
+  std::wstring channelId;
+  std::wstring manifestUrl;
+  StatusCallback statusCallback;
+  ConfirmCallback confirmCallback;
+  mutable std::mutex stateMutex;
+  InstallerStatus currentStatus;
+  std::optional<PayloadInfo> payload;
+  InstalledApplication installedApp;
+  std::thread workerThread;
+  std::thread openEventThread;
+  std::atomic<bool> cancelRequested{false};
+};
+
+}  // namespace lum::installer

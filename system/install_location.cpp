@@ -1,0 +1,144 @@
+#include "system/install_location.h"
+
+#include <shlobj.h>
+
+#include <vector>
+
+#include "core/scoped_handle.h"
+
+namespace lum::installer {
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Length of the root of an absolute path ("C:\", "C:", "\\server\share\", "\"), 0 when the
+// path is relative.
+size_t RootLength(std::wstring_view path) {
+  if (path.size() >= 2 && path[1] == L':') {
+    return (path.size() >= 3 && IsSeparator(path[2])) ? 3 : 2;
+  }
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) {
+    // \\server\share\ (or \\?\C:\ and the like): two components after the double separator.
+    size_t pos = 2;
+    for (int component = 0; component < 2 && pos < path.size(); ++component) {
+      while (pos < path.size() && !IsSeparator(path[pos])) ++pos;
+      if (pos < path.size()) ++pos;
+    }
+    return pos;
+  }
+  if (!path.empty() && IsSeparator(path[0])) return 1;
+  return 0;
+}
+
+std::wstring KnownFolder(REFKNOWNFOLDERID id) {
+  PWSTR raw = nullptr;
+  std::wstring result;
+  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw)) && raw) result = raw;
+  CoTaskMemFree(raw);  // also required when the call failed
+  return result;
+}
+
+std::wstring TempFolder() {
+  using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
+  auto getTempPath2 = reinterpret_cast<GetTempPath2Fn>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
+  wchar_t buffer[MAX_PATH + 1] = {};
+  const DWORD length = getTempPath2 ? getTempPath2(MAX_PATH + 1, buffer)
+                                    : GetTempPathW(MAX_PATH + 1, buffer);
+  if (length == 0 || length > MAX_PATH) return {};
+  std::wstring path(buffer, length);
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
+  return path;
+}
+
+}  // namespace
+
+std::wstring JoinPath(std::wstring path, std::wstring_view name) {
+  if (!path.empty() && !IsSeparator(path.back())) path += L'\\';
+  path += name;
+  return path;
+}
+
+std::wstring ParentPath(std::wstring_view path) {
+  const size_t root = RootLength(path);
+  size_t end = path.size();
+  while (end > root && !IsSeparator(path[end - 1])) --end;  // drop the last component
+  while (end > root && IsSeparator(path[end - 1])) --end;   // and the separators before it
+  return std::wstring(path.substr(0, end));
+}
+
+bool IsNotFoundError(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+         error == ERROR_BAD_NETPATH || error == ERROR_INVALID_NAME;
+}
+
+std::wstring DefaultInstallDirectory() {
+  std::wstring programFiles = KnownFolder(FOLDERID_ProgramFiles);
+  if (programFiles.empty()) programFiles = kFallbackProgramFiles;
+  return JoinPath(std::move(programFiles), kInstallFolderName);
+}
+
+std::wstring CacheDirectory() {
+  std::wstring base = KnownFolder(FOLDERID_LocalAppData);
+  if (base.empty()) base = TempFolder();
+  // With neither folder there is nowhere to keep the package: an empty path makes every
+  // writer fail cleanly instead of writing relative to the current directory.
+  if (base.empty()) return {};
+  return JoinPath(JoinPath(std::move(base), kInstallFolderName), kCacheFolderName);
+}
+
+std::optional<std::wstring> ReadRegistryString(REGSAM view, const wchar_t* valueName) {
+  RegistryKey key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, 0, KEY_READ | view, key.Put()) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  DWORD type = 0;
+  DWORD size = 0;
+  if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
+      (type != REG_SZ && type != REG_EXPAND_SZ) || size < sizeof(wchar_t)) {
+    return std::nullopt;
+  }
+  // One spare unit, so that an odd byte count still fits the buffer; the odd byte is dropped.
+  const size_t units = size / sizeof(wchar_t);
+  std::vector<wchar_t> buffer(units + 1, L'\0');
+  DWORD querySize = size;
+  if (RegQueryValueExW(key.Get(), valueName, nullptr, &type,
+                       reinterpret_cast<BYTE*>(buffer.data()), &querySize) != ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  std::wstring text(buffer.data(), units);
+  if (const size_t nul = text.find(L'\0'); nul != std::wstring::npos) text.resize(nul);
+  return text;
+}
+
+InstalledApplication FindInstalledApplication() {
+  for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    auto version = ReadRegistryString(view, L"DisplayVersion");
+    auto location = ReadRegistryString(view, L"InstallLocation");
+    if (version && location && !version->empty() && !location->empty()) {
+      return {std::move(*version), std::move(*location), true};
+    }
+  }
+  return {};
+}
+
+std::uint64_t AvailableDiskSpace(const std::wstring& path) {
+  std::wstring current = path;
+  while (!current.empty()) {
+    if (GetFileAttributesW(current.c_str()) != INVALID_FILE_ATTRIBUTES) break;
+    const DWORD error = GetLastError();
+    // Any other failure (no medium, access refused) leaves the amount undetermined.
+    if (!IsNotFoundError(error)) return 0;
+    std::wstring parent = ParentPath(current);
+    if (parent == current) return 0;  // a root that does not exist
+    current = std::move(parent);
+  }
+  if (current.empty()) return 0;
+  ULARGE_INTEGER available{};
+  if (!GetDiskFreeSpaceExW(current.c_str(), &available, nullptr, nullptr)) return 0;
+  return available.QuadPart;
+}
+
+}  // namespace lum::installer

@@ -1,0 +1,52 @@
+// Where the application goes, whether it is installed, where the bootstrapper keeps its files,
+// and how much space a folder's volume has free.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace lum::installer {
+
+inline constexpr wchar_t kInstallFolderName[] = L"VIVOV3";
+inline constexpr wchar_t kFallbackProgramFiles[] = L"C:\\Program Files";
+inline constexpr wchar_t kCacheFolderName[] = L"InstallerCache";
+inline constexpr wchar_t kUninstallKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VIVOV3_PC";
+inline constexpr wchar_t kPackageFileName[] = L"VIVOV3_Setup_x64.exe";
+inline constexpr wchar_t kLogFileName[] = L"installer.log";
+
+struct InstalledApplication {
+  std::wstring displayVersion;
+  std::wstring installLocation;
+  bool found = false;
+};
+
+// Appends name to path with one backslash between them, unless path already ends with a
+// separator.
+std::wstring JoinPath(std::wstring path, std::wstring_view name);
+
+// The path without its last component and the separators trailing what remains; the root
+// ("C:\", "\\server\share\", "\") is never removed.
+std::wstring ParentPath(std::wstring_view path);
+
+std::wstring DefaultInstallDirectory();
+std::wstring CacheDirectory();
+InstalledApplication FindInstalledApplication();
+
+// Reads one string value of the uninstall key in the given registry view (KEY_WOW64_64KEY or
+// KEY_WOW64_32KEY). REG_EXPAND_SZ is taken literally; the text ends at the first NUL.
+std::optional<std::wstring> ReadRegistryString(REGSAM view, const wchar_t* valueName);
+
+// Bytes available to the caller on the volume of the nearest existing ancestor of path;
+// 0 when no amount could be determined.
+std::uint64_t AvailableDiskSpace(const std::wstring& path);
+
+// True for the Windows errors that mean "nothing is there": file, path or network path not
+// found, or an invalid name.
+bool IsNotFoundError(DWORD error);
+
+}  // namespace lum::installer

@@ -1,0 +1,92 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "core/installer_controller.h"
+#include "tests/support/test_env.h"
+
+namespace lum::installer {
+namespace {
+
+class InstallerLogTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    logPath = JoinPath(CacheDirectory(), kLogFileName);
+    test::RemoveTree(JoinPath(CacheDirectory(), L".."));  // the whole VIVOV3 folder
+  }
+  void TearDown() override { test::RemoveTree(JoinPath(CacheDirectory(), L"..")); }
+
+  InstallerController controller{L"baidu2", L"https://localhost/", nullptr, nullptr};
+  std::wstring logPath;
+};
+
+TEST_F(InstallerLogTest, CreatesFolderAndWritesExactLayout) {
+  ASSERT_FALSE(test::PathExists(CacheDirectory()));
+  controller.WriteLog(L"complete", L"elapsed_seconds=42");
+  const std::string text = test::ReadFileBytes(logPath);
+  const std::regex layout(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} \[complete\] elapsed_seconds=42\r\n)");
+  EXPECT_TRUE(std::regex_match(text, layout)) << text;
+
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  char year[8];
+  snprintf(year, sizeof(year), "%04u-", now.wYear);
+  EXPECT_EQ(text.rfind(year, 0), 0u) << "local date first";
+}
+
+TEST_F(InstallerLogTest, AppendsAcrossRunsAndKeepsEarlierLines) {
+  controller.WriteLog(L"cache", L"validated payload reused");
+  {
+    // A second controller stands for a second run of the program.
+    InstallerController second(L"baidu2", L"https://localhost/", nullptr, nullptr);
+    second.WriteLog(L"complete", L"elapsed_seconds=7");
+  }
+  controller.WriteLog(L"install", L"NSIS exit code 3");
+  const std::string text = test::ReadFileBytes(logPath);
+  const std::regex layout(
+      R"([0-9: -]{19} \[cache\] validated payload reused\r\n)"
+      R"([0-9: -]{19} \[complete\] elapsed_seconds=7\r\n)"
+      R"([0-9: -]{19} \[install\] NSIS exit code 3\r\n)");
+  EXPECT_TRUE(std::regex_match(text, layout)) << text;
+}
+
+TEST_F(InstallerLogTest, NonAsciiMessageIsWrittenAsUtf8) {
+  controller.WriteLog(L"verify", L"安装包大小校验失败");
+  const std::string text = test::ReadFileBytes(logPath);
+  EXPECT_NE(text.find(" [verify] \xE5\xAE\x89\xE8\xA3\x85\xE5\x8C\x85"), std::string::npos) << text;
+}
+
+TEST_F(InstallerLogTest, ReadOnlyLogIsSkippedSilently) {
+  controller.WriteLog(L"cache", L"first");
+  const std::string before = test::ReadFileBytes(logPath);
+  ASSERT_TRUE(SetFileAttributesW(logPath.c_str(), FILE_ATTRIBUTE_READONLY));
+  controller.WriteLog(L"cache", L"second");
+  EXPECT_EQ(test::ReadFileBytes(logPath), before);
+  SetFileAttributesW(logPath.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+TEST_F(InstallerLogTest, LockedLogIsSkippedSilently) {
+  controller.WriteLog(L"cache", L"first");
+  const std::string before = test::ReadFileBytes(logPath);
+  HANDLE exclusive = CreateFileW(logPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  controller.WriteLog(L"cache", L"second");
+  CloseHandle(exclusive);
+  EXPECT_EQ(test::ReadFileBytes(logPath), before);
+}
+
+TEST_F(InstallerLogTest, OthersMayReadAndWriteTheLogMeanwhile) {
+  controller.WriteLog(L"cache", L"first");
+  HANDLE other = CreateFileW(logPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  controller.WriteLog(L"cache", L"second");
+  CloseHandle(other);
+  EXPECT_NE(test::ReadFileBytes(logPath).find("[cache] second\r\n"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace lum::installer

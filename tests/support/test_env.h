@@ -1,0 +1,24 @@
+// Paths and files of the test bed (see tools/testbed/testbed.sh).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace lum::test {
+
+// A variable that the test bed exports; fails the test when it is missing.
+std::wstring TestEnv(const wchar_t* name);
+
+// tests/data/<relative> in the source tree.
+std::wstring TestDataPath(std::wstring_view relative);
+// Build outputs used by tests (signed packages, the test application).
+std::wstring ArtifactPath(std::wstring_view relative);
+// A new, empty folder under the test bed's scratch folder.
+std::wstring FreshScratchDirectory(std::wstring_view name);
+
+std::string ReadFileBytes(const std::wstring& path);
+void WriteFileBytes(const std::wstring& path, std::string_view bytes);
+bool PathExists(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+
+}  // namespace lum::test

@@ -1,0 +1,143 @@
+#include "system/install_location.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/registry_fixture.h"
+#include "tests/support/test_env.h"
+
+namespace lum::installer {
+namespace {
+
+using test::UninstallEntry;
+
+TEST(InstalledApplicationTest, NoEntryInEitherViewIsNotFound) {
+  UninstallEntry entry;
+  const InstalledApplication app = FindInstalledApplication();
+  EXPECT_FALSE(app.found);
+  EXPECT_TRUE(app.displayVersion.empty());
+  EXPECT_TRUE(app.installLocation.empty());
+}
+
+TEST(InstalledApplicationTest, CompleteEntryInOneViewOnly) {
+  for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+    SCOPED_TRACE(view == KEY_WOW64_64KEY ? "64-bit view" : "32-bit view");
+    UninstallEntry entry;
+    entry.SetString(view, L"DisplayVersion", L"2.5.1");
+    entry.SetString(view, L"InstallLocation", L"D:\\Apps\\VIVOV3");
+    const InstalledApplication app = FindInstalledApplication();
+    EXPECT_TRUE(app.found);
+    EXPECT_EQ(app.displayVersion, L"2.5.1");
+    EXPECT_EQ(app.installLocation, L"D:\\Apps\\VIVOV3");
+  }
+}
+
+TEST(InstalledApplicationTest, IncompleteSixtyFourBitEntryFallsBackToThirtyTwoBit) {
+  UninstallEntry entry;
+  entry.SetString(KEY_WOW64_64KEY, L"DisplayVersion", L"3.0");
+  entry.SetString(KEY_WOW64_64KEY, L"InstallLocation", L"");
+  entry.SetString(KEY_WOW64_32KEY, L"DisplayVersion", L"2.0");
+  entry.SetString(KEY_WOW64_32KEY, L"InstallLocation", L"C:\\Old\\VIVOV3");
+  InstalledApplication app = FindInstalledApplication();
+  EXPECT_TRUE(app.found);
+  EXPECT_EQ(app.displayVersion, L"2.0");
+  EXPECT_EQ(app.installLocation, L"C:\\Old\\VIVOV3");
+
+  // Without the 32-bit entry nothing is found: values never mix across views.
+  RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_32KEY, 0);
+  entry.SetString(KEY_WOW64_32KEY, L"InstallLocation", L"C:\\Only\\Location");
+  app = FindInstalledApplication();
+  EXPECT_FALSE(app.found);
+}
+
+TEST(InstalledApplicationTest, DisplayVersionStoredAsNumberIsNotFound) {
+  UninstallEntry entry;
+  entry.SetDword(KEY_WOW64_64KEY, L"DisplayVersion", 2);
+  entry.SetString(KEY_WOW64_64KEY, L"InstallLocation", L"C:\\VIVOV3");
+  EXPECT_FALSE(FindInstalledApplication().found);
+  EXPECT_FALSE(ReadRegistryString(KEY_WOW64_64KEY, L"DisplayVersion").has_value());
+}
+
+TEST(InstalledApplicationTest, ExpandableStringIsKeptUnexpanded) {
+  UninstallEntry entry;
+  entry.SetString(KEY_WOW64_64KEY, L"DisplayVersion", L"1.0.0");
+  entry.SetString(KEY_WOW64_64KEY, L"InstallLocation", L"%ProgramFiles%\\VIVOV3", REG_EXPAND_SZ);
+  const InstalledApplication app = FindInstalledApplication();
+  ASSERT_TRUE(app.found);
+  EXPECT_EQ(app.installLocation, L"%ProgramFiles%\\VIVOV3");
+}
+
+TEST(InstalledApplicationTest, DataAfterEmbeddedNulIsCutOff) {
+  UninstallEntry entry;
+  const wchar_t data[] = L"C:\\Apps\0garbage";  // sizeof includes the final NUL
+  entry.SetString(KEY_WOW64_64KEY, L"DisplayVersion", L"1.2");
+  entry.SetRaw(KEY_WOW64_64KEY, L"InstallLocation", REG_SZ, data, sizeof(data));
+  EXPECT_EQ(FindInstalledApplication().installLocation, L"C:\\Apps");
+
+  // An unterminated value with an odd byte count keeps its whole units and drops the odd byte.
+  const char odd[] = {'7', 0, '.', 0, '1', 0, 'x'};
+  entry.SetRaw(KEY_WOW64_64KEY, L"DisplayVersion", REG_SZ, odd, sizeof(odd));
+  EXPECT_EQ(ReadRegistryString(KEY_WOW64_64KEY, L"DisplayVersion").value_or(L"?"), L"7.1");
+}
+
+TEST(InstallLocationTest, DefaultFolderIsProgramFilesVivov3) {
+  EXPECT_EQ(DefaultInstallDirectory(), L"C:\\Program Files\\VIVOV3");
+}
+
+TEST(InstallLocationTest, CacheFolderIsUnderLocalAppData) {
+  wchar_t local[MAX_PATH] = {};
+  ASSERT_GT(GetEnvironmentVariableW(L"LOCALAPPDATA", local, MAX_PATH), 0u);
+  EXPECT_EQ(CacheDirectory(), std::wstring(local) + L"\\VIVOV3\\InstallerCache");
+}
+
+TEST(InstallLocationTest, JoinAndParent) {
+  EXPECT_EQ(JoinPath(L"C:\\a", L"b"), L"C:\\a\\b");
+  EXPECT_EQ(JoinPath(L"C:\\a\\", L"b"), L"C:\\a\\b");
+  EXPECT_EQ(JoinPath(L"C:/a/", L"b"), L"C:/a/b");
+  EXPECT_EQ(ParentPath(L"C:\\a\\b\\"), L"C:\\a\\b");
+  EXPECT_EQ(ParentPath(L"C:\\a\\b"), L"C:\\a");
+  EXPECT_EQ(ParentPath(L"C:\\a"), L"C:\\");
+  EXPECT_EQ(ParentPath(L"C:\\"), L"C:\\");
+  EXPECT_EQ(ParentPath(L"\\\\server\\share\\dir"), L"\\\\server\\share\\");
+  EXPECT_EQ(ParentPath(L"rel\\dir"), L"rel");
+  EXPECT_EQ(ParentPath(L"rel"), L"");
+}
+
+TEST(DiskSpaceTest, ExistingFolderAndMissingSubfolders) {
+  const std::wstring folder = test::FreshScratchDirectory(L"diskspace");
+  const std::uint64_t existing = AvailableDiskSpace(folder);
+  EXPECT_GT(existing, 0u);
+  ULARGE_INTEGER expected{};
+  ASSERT_TRUE(GetDiskFreeSpaceExW(folder.c_str(), &expected, nullptr, nullptr));
+  // Both readings come from the same volume; allow for other writers in between.
+  const auto closeToExpected = [&](std::uint64_t value) {
+    const std::uint64_t diff = value > expected.QuadPart ? value - expected.QuadPart
+                                                         : expected.QuadPart - value;
+    return diff < 512ull * 1024 * 1024;
+  };
+  EXPECT_TRUE(closeToExpected(existing));
+  EXPECT_TRUE(closeToExpected(AvailableDiskSpace(folder + L"\\missing\\deeper\\VIVOV3")));
+  EXPECT_TRUE(closeToExpected(AvailableDiskSpace(folder + L"\\missing\\trailing\\")));
+  EXPECT_GT(AvailableDiskSpace(L"C:\\"), 0u);
+}
+
+TEST(DiskSpaceTest, UndeterminedAmountsAreZero) {
+  // Find a drive letter that Wine does not map.
+  std::wstring missingDrive;
+  const DWORD drives = GetLogicalDrives();
+  for (wchar_t letter = L'Q'; letter <= L'Y'; ++letter) {
+    if (!(drives & (1u << (letter - L'A')))) {
+      missingDrive = std::wstring(1, letter) + L":\\";
+      break;
+    }
+  }
+  ASSERT_FALSE(missingDrive.empty());
+  EXPECT_EQ(AvailableDiskSpace(missingDrive + L"Apps\\VIVOV3"), 0u);
+  EXPECT_EQ(AvailableDiskSpace(missingDrive), 0u);
+  EXPECT_EQ(AvailableDiskSpace(L"no-such-relative\\folder\\VIVOV3"), 0u);
+  EXPECT_EQ(AvailableDiskSpace(L""), 0u);
+}
+
+}  // namespace
+}  // namespace lum::installer

@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Starts and stops the test bed of one build tree: Xvfb, a fresh Wine prefix that trusts the
+# test root CA, and the local release server.
+#   testbed.sh start TESTBED_DIR     (reads TESTBED_DIR/config.sh written by CMake)
+#   testbed.sh stop TESTBED_DIR
+set -euo pipefail
+action=$1
+testbed=$(realpath -m "$2")
+mkdir -p "$testbed"
+# shellcheck disable=SC1091
+source "$testbed/config.sh"
+export WINEPREFIX=$testbed/prefix WINEDEBUG=-all WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
+
+winpath() { # Unix absolute path -> the same file through Wine's Z: drive
+  local p
+  p=$(realpath -m "$1")
+  printf 'Z:%s' "${p//\//\\}"
+}
+
+stop_pidfile() {
+  local f=$1
+  if [[ -f $f ]]; then
+    local pid
+    pid=$(cat "$f")
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+    rm -f "$f"
+  fi
+}
+
+stop() {
+  stop_pidfile "$testbed/server.pid"
+  if [[ -d $WINEPREFIX ]]; then wineserver -k 2>/dev/null || true; fi
+  stop_pidfile "$testbed/xvfb.pid"
+  rm -f "$testbed/display"
+}
+
+start_xvfb() {
+  local n
+  for n in $(seq 91 140); do
+    [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$testbed/xvfb.log" 2>&1 &
+    echo $! >"$testbed/xvfb.pid"
+    for _ in $(seq 50); do
+      [[ -e /tmp/.X11-unix/X$n ]] && { echo ":$n" >"$testbed/display"; return 0; }
+      kill -0 "$(cat "$testbed/xvfb.pid")" 2>/dev/null || break
+      sleep 0.1
+    done
+  done
+  echo "testbed: could not start Xvfb" >&2
+  return 1
+}
+
+start_server() {
+  python3 "$LUM_SOURCE_DIR/tools/release_server/release_server.py" \
+    --port "$LUM_DEV_PORT" --cert "$LUM_PKI_DIR/tls.crt" --key "$LUM_PKI_DIR/tls.key" \
+    --root "$testbed/served" --control </dev/null >"$testbed/server.log" 2>&1 &
+  echo $! >"$testbed/server.pid"
+  for _ in $(seq 100); do
+    if python3 - "$LUM_DEV_PORT" <<'PY' 2>/dev/null; then return 0; fi
+import socket, sys
+socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=0.2).close()
+PY
+    kill -0 "$(cat "$testbed/server.pid")" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "testbed: the release server did not start; see $testbed/server.log" >&2
+  cat "$testbed/server.log" >&2 || true
+  return 1
+}
+
+start() {
+  stop
+  rm -rf "$WINEPREFIX" "$testbed/served"
+  mkdir -p "$testbed/served" "$testbed/scratch"
+  start_xvfb
+  export DISPLAY
+  DISPLAY=$(cat "$testbed/display")
+  mkdir -p "$WINEPREFIX"
+  wineserver -p >/dev/null 2>&1 </dev/null  # one persistent wineserver for the run: faster starts
+  wineboot -i </dev/null >"$testbed/wine.log" 2>&1
+  # Trust the test root in the machine Root store so WinHTTP and WinVerifyTrust accept it.
+  # (Wine's helper processes outlive these calls: keep them off ctest's output pipes.)
+  if ! wine "$LUM_TRUST_TOOL" "$(winpath "$LUM_PKI_DIR/ca.der")" </dev/null >>"$testbed/wine.log" 2>&1; then
+    echo "testbed: could not trust the test root CA; see $testbed/wine.log" >&2
+    return 1
+  fi
+  # 96 DPI unless a test changes it.
+  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f </dev/null >>"$testbed/wine.log" 2>&1
+  if [[ -n ${LUM_FONT_TOOL:-} ]]; then bash "$LUM_FONT_TOOL" "$WINEPREFIX" "$testbed" </dev/null >>"$testbed/wine.log" 2>&1; fi
+  [[ -f $LUM_SOURCE_DIR/tools/release_server/release_server.py ]] && start_server
+  cat >"$testbed/env" <<ENV
+export LUM_TEST_DATA='$(winpath "$LUM_SOURCE_DIR/tests/data")'
+export LUM_TEST_ARTIFACTS='$(winpath "$LUM_ARTIFACT_DIR")'
+export LUM_TEST_SCRATCH='$(winpath "$testbed/scratch")'
+export LUM_TEST_SERVED='$(winpath "$testbed/served")'
+export LUM_TEST_SERVER_PORT='$LUM_DEV_PORT'
+ENV
+  echo "testbed: ready (prefix $WINEPREFIX, display $DISPLAY, server port $LUM_DEV_PORT)"
+}
+
+case $action in
+  start) start ;;
+  stop) stop; echo "testbed: stopped" ;;
+  *) echo "usage: testbed.sh start|stop TESTBED_DIR" >&2; exit 2 ;;
+esac
