@@ -1,0 +1,32 @@
+// The remote manifest: strict parse, validation and the publisher trust rule.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+
+#include "core/installer_types.h"
+
+namespace lum::installer {
+
+inline constexpr wchar_t kTrustedPublisher[] = L"Velmont Harbor Network Technology Co., Ltd.";
+
+struct Manifest {
+  std::int32_t schemaVersion = 0;
+  std::wstring minimumBootstrapperVersion;
+  std::map<std::wstring, PayloadInfo> payloads;
+  std::map<std::wstring, std::wstring> channels;
+};
+
+[[nodiscard]] bool ParseManifest(const std::string& body, Manifest& manifest,
+                                 std::wstring& message);
+[[nodiscard]] bool ValidateManifest(const Manifest& manifest, const std::wstring& channelId,
+                                    std::wstring_view bootstrapperVersion, PayloadInfo& payload,
+                                    std::wstring& message);
+bool IsSecureDownloadUrl(std::wstring_view url);
+
+// Strict UTF-8 to UTF-16; throws std::runtime_error("invalid utf-8") on malformed input.
+std::wstring Utf8ToWide(std::string_view text);
+
+}  // namespace lum::installer

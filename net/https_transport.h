@@ -1,0 +1,34 @@
+// HTTPS requests through WinHTTP, synchronous, on the calling thread.
+#pragma once
+
+#include <string>
+
+#include "core/scoped_handle.h"
+
+namespace lum::installer {
+
+inline constexpr wchar_t kUserAgent[] = L"LUMWebBootstrapper/1.0";
+
+struct UrlParts {
+  std::wstring host;
+  std::wstring path;  // path followed by the query and fragment, if any
+  INTERNET_PORT port = 0;
+  bool valid = false;
+};
+
+// Splits an https:// URL; anything else fails with "下载地址必须使用 HTTPS".
+[[nodiscard]] bool CrackHttpsUrl(const std::wstring& url, UrlParts& parts, std::wstring& message);
+
+// Opens a session, a connection and a GET request, sends it (with extraHeaders when not null)
+// and receives the response headers. The caller owns the three handles, also on failure, and
+// closes them request first. The message is left as it was on success.
+[[nodiscard]] bool OpenHttpsRequest(const std::wstring& url, const wchar_t* extraHeaders,
+                                    WinHttpHandle& session, WinHttpHandle& connection,
+                                    WinHttpHandle& request, DWORD& statusCode,
+                                    std::wstring& message);
+
+// GETs a document of at most 1 MiB with status 200 into body.
+[[nodiscard]] bool FetchSmallDocument(const std::wstring& url, std::string* body,
+                                      std::wstring* message);
+
+}  // namespace lum::installer
