@@ -26,6 +26,14 @@ struct Manifest {
                                     std::wstring& message);
 bool IsSecureDownloadUrl(std::wstring_view url);
 
+// kTrustedPublisher, compared without regard to ASCII letter case.
+bool IsTrustedPublisher(std::wstring_view publisher);
+
+// Everything LoadManifest does after the fetch except storing the result: parse, validate for
+// channelId against kBootstrapperVersion, and the publisher trust rule.
+[[nodiscard]] bool SelectManifestPayload(const std::string& body, const std::wstring& channelId,
+                                         PayloadInfo& payload, std::wstring& message);
+
 // Strict UTF-8 to UTF-16; throws std::runtime_error("invalid utf-8") on malformed input.
 std::wstring Utf8ToWide(std::string_view text);
 
