@@ -10,7 +10,10 @@ target_compile_options(gtest_main PRIVATE -w)
 set(LUM_TESTBED_DIR ${CMAKE_BINARY_DIR}/testbed)
 set(LUM_PKI_DIR ${CMAKE_BINARY_DIR}/pki)
 set(LUM_PKI_OUTPUTS ${LUM_PKI_DIR}/ca.der ${LUM_PKI_DIR}/tls.crt ${LUM_PKI_DIR}/tls.key
-    ${LUM_PKI_DIR}/trusted.crt ${LUM_PKI_DIR}/trusted.key)
+    ${LUM_PKI_DIR}/trusted.crt ${LUM_PKI_DIR}/trusted.key
+    ${LUM_PKI_DIR}/samecase.crt ${LUM_PKI_DIR}/samecase.key
+    ${LUM_PKI_DIR}/other.crt ${LUM_PKI_DIR}/other.key
+    ${LUM_PKI_DIR}/untrusted.crt ${LUM_PKI_DIR}/untrusted.key)
 
 # Keys and certificates are made at build time into the build tree, never committed.
 add_custom_command(
@@ -19,6 +22,30 @@ add_custom_command(
   DEPENDS ${CMAKE_SOURCE_DIR}/tools/pki/make-test-pki.sh
   COMMENT "Generating the test PKI")
 add_custom_target(lum_test_pki ALL DEPENDS ${LUM_PKI_OUTPUTS})
+
+# Signs a copy of a Windows executable with a code-signing certificate of the test PKI
+# (trusted, samecase, other or untrusted). The caller makes a target depend on OUTPUT.
+#   lum_sign_file(OUTPUT signed.exe INPUT unsigned.exe CERT trusted [DEPENDS targets-or-files...])
+find_program(LUM_OSSLSIGNCODE osslsigncode REQUIRED)
+function(lum_sign_file)
+  cmake_parse_arguments(ARG "" "OUTPUT;INPUT;CERT" "DEPENDS" ${ARGN})
+  foreach(required OUTPUT INPUT CERT)
+    if(NOT ARG_${required})
+      message(FATAL_ERROR "lum_sign_file: ${required} is required")
+    endif()
+  endforeach()
+  set(cert ${LUM_PKI_DIR}/${ARG_CERT}.crt)
+  set(key ${LUM_PKI_DIR}/${ARG_CERT}.key)
+  # osslsigncode refuses to overwrite its output.
+  add_custom_command(
+    OUTPUT ${ARG_OUTPUT}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${ARG_OUTPUT}
+    COMMAND ${LUM_OSSLSIGNCODE} sign -certs ${cert} -key ${key} -h sha256
+            -in ${ARG_INPUT} -out ${ARG_OUTPUT}
+    DEPENDS ${ARG_INPUT} ${cert} ${key} ${ARG_DEPENDS}
+    COMMENT "Signing ${ARG_OUTPUT} with the ${ARG_CERT} certificate"
+    VERBATIM)
+endfunction()
 
 # Adds a GoogleTest binary run under Wine inside the shared test bed.
 #   lum_add_gtest(name SOURCES ... [LIBS ...] [TIMEOUT seconds] [DEPENDS targets...])
