@@ -202,7 +202,7 @@ TEST(ParseManifestTest, FailureLeavesThePreviousResultAlone) {
   Manifest manifest;
   std::wstring message;
   ASSERT_TRUE(ParseManifest(ReadFixture("valid"), manifest, message));
-  // The selected entry is read before the malformed unselected one fails the document.
+  // A document that fails part-way through its entries leaves nothing of itself behind.
   EXPECT_FALSE(ParseManifest(ReadFixture("unselected_size_string"), manifest, message));
   EXPECT_EQ(Narrow(message), Narrow(kFormat));
   EXPECT_EQ(manifest.payloads.size(), 1u);
