@@ -10,7 +10,8 @@ target_compile_options(gtest_main PRIVATE -w)
 set(LUM_TESTBED_DIR ${CMAKE_BINARY_DIR}/testbed)
 set(LUM_PKI_DIR ${CMAKE_BINARY_DIR}/pki)
 set(LUM_PKI_OUTPUTS ${LUM_PKI_DIR}/ca.der ${LUM_PKI_DIR}/tls.crt ${LUM_PKI_DIR}/tls.key
-    ${LUM_PKI_DIR}/trusted.crt ${LUM_PKI_DIR}/trusted.key)
+    ${LUM_PKI_DIR}/trusted.crt ${LUM_PKI_DIR}/trusted.key
+    ${LUM_PKI_DIR}/untrusted-tls.crt ${LUM_PKI_DIR}/untrusted-tls.key)
 
 # Keys and certificates are made at build time into the build tree, never committed.
 add_custom_command(
