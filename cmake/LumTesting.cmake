@@ -13,7 +13,8 @@ set(LUM_PKI_OUTPUTS ${LUM_PKI_DIR}/ca.der ${LUM_PKI_DIR}/tls.crt ${LUM_PKI_DIR}/
     ${LUM_PKI_DIR}/trusted.crt ${LUM_PKI_DIR}/trusted.key
     ${LUM_PKI_DIR}/samecase.crt ${LUM_PKI_DIR}/samecase.key
     ${LUM_PKI_DIR}/other.crt ${LUM_PKI_DIR}/other.key
-    ${LUM_PKI_DIR}/untrusted.crt ${LUM_PKI_DIR}/untrusted.key)
+    ${LUM_PKI_DIR}/untrusted.crt ${LUM_PKI_DIR}/untrusted.key
+    ${LUM_PKI_DIR}/untrusted-tls.crt ${LUM_PKI_DIR}/untrusted-tls.key)
 
 # Keys and certificates are made at build time into the build tree, never committed.
 add_custom_command(

@@ -55,6 +55,7 @@ start_xvfb() {
 start_server() {
   python3 "$LUM_SOURCE_DIR/tools/release_server/release_server.py" \
     --port "$LUM_DEV_PORT" --cert "$LUM_PKI_DIR/tls.crt" --key "$LUM_PKI_DIR/tls.key" \
+    --untrusted-cert "$LUM_PKI_DIR/untrusted-tls.crt" --untrusted-key "$LUM_PKI_DIR/untrusted-tls.key" \
     --root "$testbed/served" --control </dev/null >"$testbed/server.log" 2>&1 &
   echo $! >"$testbed/server.pid"
   for _ in $(seq 100); do
