@@ -90,7 +90,7 @@ start() {
   # 96 DPI unless a test changes it.
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f </dev/null >>"$testbed/wine.log" 2>&1
   if [[ -n ${LUM_FONT_TOOL:-} ]]; then bash "$LUM_FONT_TOOL" "$WINEPREFIX" "$testbed" </dev/null >>"$testbed/wine.log" 2>&1; fi
-  [[ -f $LUM_SOURCE_DIR/tools/release_server/release_server.py ]] && start_server
+  start_server
   cat >"$testbed/env" <<ENV
 export LUM_TEST_DATA='$(winpath "$LUM_SOURCE_DIR/tests/data")'
 export LUM_TEST_ARTIFACTS='$(winpath "$LUM_ARTIFACT_DIR")'
