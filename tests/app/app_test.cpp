@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "core/scoped_handle.h"
 #include "tests/support/child_process.h"
@@ -169,6 +171,90 @@ TEST(StartupTest, OlderWindowsShowsTheMessageAndEndsWithFour) {
   }
   EXPECT_EQ(setup.Wait(kStartTimeoutMs), 4u);
   RegDeleteKeyW(HKEY_CURRENT_USER, key.c_str());
+}
+
+// The images, icon, manifest and version of the built executable, read as another program would.
+class ShippedResourcesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    module = LoadLibraryExW(SetupPath().c_str(), nullptr,
+                            LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(module, nullptr) << GetLastError();
+  }
+  void TearDown() override {
+    if (module) FreeLibrary(module);
+  }
+  std::string Resource(const wchar_t* type, int id) const {
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), type);
+    if (found == nullptr) return {};
+    const char* bytes = static_cast<const char*>(LockResource(LoadResource(module, found)));
+    return bytes ? std::string(bytes, SizeofResource(module, found)) : std::string();
+  }
+  HMODULE module = nullptr;
+};
+
+std::uint32_t BigEndian(const std::string& bytes, std::size_t at) {
+  return (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at])) << 24) |
+         (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 1])) << 16) |
+         (static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 2])) << 8) |
+         static_cast<std::uint32_t>(static_cast<unsigned char>(bytes[at + 3]));
+}
+
+TEST_F(ShippedResourcesTest, ImagesAreRgbaPngsOfTheirSizes) {
+  const struct {
+    int id;
+    std::uint32_t width;
+    std::uint32_t height;
+  } images[] = {{102, 387, 387}, {103, 1200, 581}};
+  for (const auto& image : images) {
+    const std::string png = Resource(RT_RCDATA, image.id);
+    ASSERT_GT(png.size(), 33u) << image.id;
+    EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8)) << image.id;
+    EXPECT_EQ(png.substr(12, 4), "IHDR");
+    EXPECT_EQ(BigEndian(png, 16), image.width) << image.id;
+    EXPECT_EQ(BigEndian(png, 20), image.height) << image.id;
+    EXPECT_EQ(png[24], 8) << "bit depth of " << image.id;
+    EXPECT_EQ(png[25], 6) << "colour type (RGBA) of " << image.id;
+  }
+}
+
+TEST_F(ShippedResourcesTest, IconGroupHasTheUsualSizes) {
+  const std::string group = Resource(RT_GROUP_ICON, 101);
+  ASSERT_GE(group.size(), 6u);
+  const auto count = static_cast<unsigned char>(group[4]);
+  ASSERT_EQ(group.size(), 6u + 14u * count);
+  std::vector<int> sizes;
+  for (unsigned i = 0; i < count; ++i) {
+    const int width = static_cast<unsigned char>(group[6 + 14 * i]);
+    sizes.push_back(width == 0 ? 256 : width);
+  }
+  EXPECT_EQ(sizes, (std::vector<int>{16, 24, 32, 48, 64, 256}));
+  // The window class carries it as both icons.
+  EXPECT_NE(LoadImageW(module, MAKEINTRESOURCEW(101), IMAGE_ICON, 32, 32, 0), nullptr);
+}
+
+TEST_F(ShippedResourcesTest, ManifestAsksForAdministratorAndDpiAwareness) {
+  const std::string manifest = Resource(RT_MANIFEST, 1);
+  for (const char* part :
+       {"level=\"requireAdministrator\"", "PerMonitorV2", "true/pm", "<longPathAware",
+        ">true</longPathAware>", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+    EXPECT_NE(manifest.find(part), std::string::npos) << part;
+  }
+}
+
+TEST_F(ShippedResourcesTest, VersionNamesTheProduct) {
+  const std::string version = Resource(RT_VERSION, 1);
+  ASSERT_FALSE(version.empty());
+  const std::wstring wide(reinterpret_cast<const wchar_t*>(version.data()),
+                          version.size() / sizeof(wchar_t));
+  const std::wstring product = std::wstring(L"ProductName") + L'\0';
+  const std::size_t at = wide.find(product);
+  ASSERT_NE(at, std::wstring::npos);
+  // The value follows its key, aligned to 32 bits.
+  std::size_t value = at + product.size();
+  while (wide[value] == L'\0') ++value;
+  const std::wstring name = L"LumoraMP3转换器";
+  EXPECT_EQ(wide.substr(value, name.size() + 1), name + L'\0');
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 // Command lines, read as they are appended (UTF-8):
 //   status STAGE PROGRESS CODE|- MESSAGE...   publish a status
 //   confirm KIND                              ask a question; "answer KIND 0|1" goes to ANSWER_FILE
+//   dpi DPI                                   the system's message for a move to a monitor with
+//                                             that DPI, with the rectangle it would suggest
 #include <windows.h>
 #include <objbase.h>
 
@@ -66,6 +68,14 @@ void Execute(const std::string& line, MainWindow& window, const std::wstring& an
     SendMessageW(window.Handle(), WM_INSTALLER_CONFIRM, 0, reinterpret_cast<LPARAM>(&request));
     std::ofstream out(std::filesystem::path(answerFile), std::ios::binary | std::ios::app);
     out << "answer " << kind << ' ' << (request.answer ? 1 : 0) << '\n';
+  } else if (verb == "dpi") {
+    int dpi = 96;
+    words >> dpi;
+    RECT frame{};
+    GetWindowRect(window.Handle(), &frame);
+    RECT suggested{frame.left, frame.top, frame.left + dpi * 600 / 96, frame.top + dpi * 400 / 96};
+    SendMessageW(window.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                 reinterpret_cast<LPARAM>(&suggested));
   }
 }
 

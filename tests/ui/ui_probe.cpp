@@ -1,11 +1,15 @@
 // Reads the bootstrapper window's state from outside, for the UI driver:
 //   ui_probe.exe state   -> "window=1 iconic=0 foreground=1 width=600 height=400"
 //   ui_probe.exe edit    -> "visible=1 x=45 y=133 w=428 h=30 text=C:\Program Files\VIVOV3"
+//   ui_probe.exe hittest -> "supported=0" when DirectWrite cannot hit-test a text layout here
 // One line on standard output, UTF-8.
 #include <windows.h>
+#include <dwrite.h>
 
 #include <string>
 #include <vector>
+
+#include "core/scoped_handle.h"
 
 namespace {
 
@@ -56,6 +60,26 @@ int wmain(int argc, wchar_t** argv) {
           std::to_wstring(rect.right - rect.left) + L" h=" +
           std::to_wstring(rect.bottom - rect.top) + L" text=" +
           std::wstring(text.data(), static_cast<std::size_t>(length)));
+    return 0;
+  }
+  if (command == L"hittest") {
+    // Wine 8 answers IDWriteTextLayout::HitTestPoint with E_NOTIMPL.
+    lum::installer::ComPtr<IDWriteFactory> factory;
+    lum::installer::ComPtr<IDWriteTextFormat> format;
+    lum::installer::ComPtr<IDWriteTextLayout> layout;
+    bool supported = false;
+    if (SUCCEEDED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                                      reinterpret_cast<IUnknown**>(factory.Put()))) &&
+        SUCCEEDED(factory->CreateTextFormat(
+            L"Microsoft YaHei UI", nullptr, DWRITE_FONT_WEIGHT_NORMAL, DWRITE_FONT_STYLE_NORMAL,
+            DWRITE_FONT_STRETCH_NORMAL, 18, L"zh-CN", format.Put())) &&
+        SUCCEEDED(factory->CreateTextLayout(L"text", 4, format.Get(), 100, 30, layout.Put()))) {
+      BOOL trailing = FALSE;
+      BOOL inside = FALSE;
+      DWRITE_HIT_TEST_METRICS metrics{};
+      supported = SUCCEEDED(layout->HitTestPoint(1, 10, &trailing, &inside, &metrics));
+    }
+    Print(L"supported=" + std::to_wstring(supported ? 1 : 0));
     return 0;
   }
   return 64;
