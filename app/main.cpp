@@ -1,3 +1,96 @@
+// Process entry: system check, single instance, COM, the main window and its message loop.
 #include <windows.h>
+#include <objbase.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+#include <bit>
+#include <memory>
+
+#include "core/scoped_handle.h"
+#include "ui/main_window.h"
+
+namespace {
+
+constexpr int kExitNormal = 0;
+constexpr int kExitMutexFailed = 1;
+constexpr int kExitComFailed = 2;
+constexpr int kExitWindowFailed = 3;
+constexpr int kExitUnsupportedSystem = 4;
+
+constexpr wchar_t kMutexName[] = L"Local\\LUMWebBootstrapper.SingleInstance";
+
+// Windows 10 or later on native x64 hardware. Both functions are looked up by name: the
+// version one is not in the import libraries, and IsWow64Process2 is missing before
+// Windows 10, where the executable must still load to say why it stops.
+bool IsSupportedSystem() {
+  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+  using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const FARPROC getVersion = ntdll ? GetProcAddress(ntdll, "RtlGetVersion") : nullptr;
+  if (getVersion == nullptr) return false;
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof(version);  // 276
+  if (std::bit_cast<RtlGetVersionFn>(getVersion)(&version) != 0) return false;
+  if (version.dwMajorVersion < 10) return false;
+
+  const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  const FARPROC wow64 = kernel32 ? GetProcAddress(kernel32, "IsWow64Process2") : nullptr;
+  if (wow64 == nullptr) return false;
+  USHORT processMachine = 0;
+  USHORT nativeMachine = 0;
+  if (!std::bit_cast<IsWow64Process2Fn>(wow64)(GetCurrentProcess(), &processMachine,
+                                               &nativeMachine)) {
+    return false;
+  }
+  return nativeMachine == IMAGE_FILE_MACHINE_AMD64;
+}
+
+// Restores and raises the window of the instance that owns the name; it may have none yet.
+void ActivateFirstInstance() {
+  HWND other = FindWindowW(lum::installer::kWindowClassName, nullptr);
+  if (other == nullptr) return;
+  ShowWindow(other, SW_RESTORE);
+  SetForegroundWindow(other);
+}
+
+int RunMessageLoop() {
+  MSG message{};
+  BOOL result = 0;
+  while ((result = GetMessageW(&message, nullptr, 0, 0)) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return result == 0 ? static_cast<int>(message.wParam) : kExitNormal;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  static_assert(sizeof(OSVERSIONINFOW) == 276);
+  if (!IsSupportedSystem()) {
+    MessageBoxW(nullptr, L"安装器仅支持 Windows 10/11 x64 系统。", L"系统不受支持",
+                MB_ICONERROR | MB_OK);
+    return kExitUnsupportedSystem;
+  }
+
+  lum::installer::KernelHandle mutex(CreateMutexW(nullptr, TRUE, kMutexName));
+  if (!mutex) return kExitMutexFailed;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    ActivateFirstInstance();
+    return kExitNormal;
+  }
+
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return kExitComFailed;
+
+  int exitCode = kExitWindowFailed;
+  {
+    auto window = std::make_unique<lum::installer::MainWindow>(instance);
+    if (window->Create()) exitCode = RunMessageLoop();
+    // Destroying the window joins the controller's threads before COM goes away.
+  }
+  CoUninitialize();
+  // Held until everything else is gone, so a start during shutdown still finds the name.
+  ReleaseMutex(mutex.Get());
+  mutex.Reset();
+  return exitCode;
+}

@@ -9,6 +9,8 @@ target_compile_options(gtest_main PRIVATE -w)
 
 set(LUM_TESTBED_DIR ${CMAKE_BINARY_DIR}/testbed)
 set(LUM_PKI_DIR ${CMAKE_BINARY_DIR}/pki)
+# Stand-in for the "Microsoft YaHei UI" family, without which DirectWrite under Wine draws no text.
+set(LUM_FONT_TOOL ${CMAKE_SOURCE_DIR}/tools/testbed/install-font.sh)
 set(LUM_PKI_OUTPUTS ${LUM_PKI_DIR}/ca.der ${LUM_PKI_DIR}/tls.crt ${LUM_PKI_DIR}/tls.key
     ${LUM_PKI_DIR}/trusted.crt ${LUM_PKI_DIR}/trusted.key
     ${LUM_PKI_DIR}/samecase.crt ${LUM_PKI_DIR}/samecase.key
@@ -71,4 +73,19 @@ endfunction()
 function(lum_add_host_test name)
   add_test(NAME ${name} COMMAND ${ARGN})
   set_tests_properties(${name} PROPERTIES TIMEOUT 120)
+endfunction()
+
+# A check driven from the build machine against the Wine test bed (it starts Windows programs
+# through tools/testbed/wine-run.sh and may use the test bed's display).
+#   lum_add_testbed_host_test(name [TIMEOUT seconds] COMMAND ...)
+function(lum_add_testbed_host_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "COMMAND" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_test(NAME ${name} COMMAND ${ARG_COMMAND})
+  set_tests_properties(${name} PROPERTIES
+    FIXTURES_REQUIRED testbed
+    RESOURCE_LOCK testbed
+    TIMEOUT ${ARG_TIMEOUT})
 endfunction()

@@ -81,12 +81,19 @@ start() {
   mkdir -p "$WINEPREFIX"
   wineserver -p >/dev/null 2>&1 </dev/null  # one persistent wineserver for the run: faster starts
   wineboot -i </dev/null >"$testbed/wine.log" 2>&1
+  # Creating the prefix leaves two services.exe behind; with both, every service start (RpcSs,
+  # which SHGetKnownFolderPath needs) waits 10 s and fails. A restart leaves one.
+  wineserver -k </dev/null >/dev/null 2>&1 || true
+  wineserver -p >/dev/null 2>&1 </dev/null
+  wineboot </dev/null >>"$testbed/wine.log" 2>&1
   # Trust the test root in the machine Root store so WinHTTP and WinVerifyTrust accept it.
   # (Wine's helper processes outlive these calls: keep them off ctest's output pipes.)
   if ! wine "$LUM_TRUST_TOOL" "$(winpath "$LUM_PKI_DIR/ca.der")" </dev/null >>"$testbed/wine.log" 2>&1; then
     echo "testbed: could not trust the test root CA; see $testbed/wine.log" >&2
     return 1
   fi
+  # A new Wine 8 prefix reports Windows 7; the bootstrapper refuses anything before Windows 10.
+  wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f </dev/null >>"$testbed/wine.log" 2>&1
   # 96 DPI unless a test changes it.
   wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f </dev/null >>"$testbed/wine.log" 2>&1
   if [[ -n ${LUM_FONT_TOOL:-} ]]; then bash "$LUM_FONT_TOOL" "$WINEPREFIX" "$testbed" </dev/null >>"$testbed/wine.log" 2>&1; fi

@@ -1,0 +1,260 @@
+// Construction, creation, drawing resources, the path field, DPI and teardown of MainWindow.
+#include "ui/main_window.h"
+
+#include <dwmapi.h>
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "core/build_config.h"
+#include "system/channel.h"
+
+namespace lum::installer {
+namespace {
+
+// Not in every SDK's dwmapi.h.
+constexpr DWORD kDwmWindowCornerPreference = 33;
+constexpr DWORD kDwmCornerRound = 2;
+
+// GetDpiForSystem exists from Windows 10 1607 on; looked up by name so that the executable
+// still loads on older systems and can refuse them with its own message.
+UINT SystemDpi() {
+  using GetDpiForSystemFn = UINT(WINAPI*)();
+  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  const FARPROC proc = user32 ? GetProcAddress(user32, "GetDpiForSystem") : nullptr;
+  if (proc != nullptr) return std::bit_cast<GetDpiForSystemFn>(proc)();
+  HDC screen = GetDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+  if (screen) ReleaseDC(nullptr, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+}  // namespace
+
+MainWindow::MainWindow(HINSTANCE instance) : moduleInstance(instance) {
+  // A factory that cannot be made stays null; the window then runs without what it provides.
+  D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
+                    d2dFactory.PutVoid());
+  DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                      reinterpret_cast<IUnknown**>(textFactory.Put()));
+  CoCreateInstance(CLSID_WICImagingFactory2, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                   imagingFactory.PutVoid());
+}
+
+MainWindow::~MainWindow() {
+  // The controller goes first: it cancels and joins its threads, so no callback can reach the
+  // window after this line.
+  std::unique_ptr<InstallerController> ending = std::move(controller);
+  ending.reset();
+  if (window != nullptr && IsWindow(window)) {
+    // Only when the loop did not run to its end: nothing may call back into this object.
+    SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+    DestroyWindow(window);
+  }
+  pathEditFont.Reset();
+  options = InstallOptions{};
+  displayedStatus = InstallerStatus{};
+  logoImage.Reset();
+  heroImage.Reset();
+  renderTarget.Reset();
+  imagingFactory.Reset();
+  textFactory.Reset();
+  d2dFactory.Reset();
+}
+
+bool MainWindow::Create() {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof(windowClass);
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = &MainWindow::StaticWindowProc;
+  windowClass.hInstance = moduleInstance;
+  windowClass.hIcon = static_cast<HICON>(LoadImageW(moduleInstance, MAKEINTRESOURCEW(kIconId),
+                                                    IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                                    GetSystemMetrics(SM_CYICON), LR_SHARED));
+  windowClass.hIconSm = static_cast<HICON>(LoadImageW(moduleInstance, MAKEINTRESOURCEW(kIconId),
+                                                      IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                      GetSystemMetrics(SM_CYSMICON), LR_SHARED));
+  windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  windowClass.lpszClassName = kWindowClassName;
+  if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+    return false;
+  }
+
+  dpi = SystemDpi();
+  const float scale = static_cast<float>(dpi) / 96.0f;
+  const int width = static_cast<int>(scale * 600.0f);
+  const int height = static_cast<int>(scale * 400.0f);
+  const int x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2;
+  const int y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2;
+  if (CreateWindowExW(WS_EX_APPWINDOW, kWindowClassName, kWindowTitle,
+                      WS_POPUP | WS_CLIPCHILDREN | WS_MINIMIZEBOX, x, y, width, height, nullptr,
+                      nullptr, moduleInstance, this) == nullptr) {
+    return false;
+  }
+
+  const DWORD corners = kDwmCornerRound;
+  DwmSetWindowAttribute(window, kDwmWindowCornerPreference, &corners, sizeof(corners));
+
+  pathEdit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0, 0, 0,
+                             window, nullptr, moduleInstance, nullptr);
+  LayoutPathEdit();
+
+  const std::wstring channel = ReadEmbeddedChannel();
+  options.bingClickId = ResolveBingClickId(channel);
+  controller = std::make_unique<InstallerController>(
+      channel, kManifestUrl, [this](const InstallerStatus& status) { PostStatus(status); },
+      [this](ConfirmationKind kind) { return AskConfirmation(kind); });
+  options.installDirectory = controller->ProposedInstallDirectory();
+  controller->StartOpenEventThread();
+
+  if (pathEdit != nullptr) {
+    SetWindowTextW(pathEdit, options.installDirectory.c_str());
+    ShowWindow(pathEdit, SW_HIDE);
+  }
+  ShowWindow(window, SW_SHOW);
+  UpdateWindow(window);
+  return true;
+}
+
+LRESULT CALLBACK MainWindow::StaticWindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
+  MainWindow* self = nullptr;
+  if (message == WM_NCCREATE) {
+    const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+    self = static_cast<MainWindow*>(create->lpCreateParams);
+    self->window = hwnd;
+    SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  } else {
+    self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  }
+  if (self == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
+  return self->WindowProc(message, wParam, lParam);
+}
+
+float MainWindow::PixelsPerDesignUnit() const { return DesignToPixelFactor(dpi); }
+
+void MainWindow::LayoutPathEdit() {
+  if (pathEdit == nullptr) return;
+  const float f = PixelsPerDesignUnit();
+  SetWindowPos(pathEdit, nullptr, static_cast<int>(layout::kPathEdit.left * f),
+               static_cast<int>(layout::kPathEdit.top * f),
+               static_cast<int>((layout::kPathEdit.right - layout::kPathEdit.left) * f),
+               static_cast<int>((layout::kPathEdit.bottom - layout::kPathEdit.top) * f),
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  pathEditFont.Reset(CreateFontW(static_cast<int>(-22.0f * f), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                                 FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                 CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                 L"Microsoft YaHei UI"));
+  SendMessageW(pathEdit, WM_SETFONT, reinterpret_cast<WPARAM>(pathEditFont.Get()), TRUE);
+  const int margin = static_cast<int>(lroundf((static_cast<float>(dpi) / 96.0f) * 16.0f));
+  SendMessageW(pathEdit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(margin, margin));
+}
+
+void MainWindow::LoadPngResource(int resourceId, ComPtr<ID2D1Bitmap>& bitmap) {
+  if (!renderTarget || !imagingFactory) return;
+  HRSRC resource = FindResourceW(moduleInstance, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
+  if (resource == nullptr) return;
+  HGLOBAL loaded = LoadResource(moduleInstance, resource);
+  const DWORD size = SizeofResource(moduleInstance, resource);
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  if (bytes == nullptr || size == 0) return;
+
+  ComPtr<IStream> stream;
+  stream.Reset(SHCreateMemStream(static_cast<const BYTE*>(bytes), size));
+  if (!stream) return;
+  ComPtr<IWICBitmapDecoder> decoder;
+  ComPtr<IWICBitmapFrameDecode> frame;
+  ComPtr<IWICFormatConverter> converter;
+  if (FAILED(imagingFactory->CreateDecoderFromStream(
+          stream.Get(), nullptr, WICDecodeMetadataCacheOnLoad, decoder.Put())) ||
+      FAILED(decoder->GetFrame(0, frame.Put())) ||
+      FAILED(imagingFactory->CreateFormatConverter(converter.Put())) ||
+      FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA,
+                                   WICBitmapDitherTypeNone, nullptr, 0.0,
+                                   WICBitmapPaletteTypeMedianCut))) {
+    return;
+  }
+  ComPtr<ID2D1Bitmap> decoded;
+  if (SUCCEEDED(renderTarget->CreateBitmapFromWicBitmap(converter.Get(), nullptr, decoded.Put()))) {
+    bitmap = std::move(decoded);
+  }
+}
+
+void MainWindow::CreateDeviceResources() {
+  if (renderTarget || !d2dFactory) return;
+  RECT client{};
+  GetClientRect(window, &client);
+  const D2D1_SIZE_U size =
+      D2D1::SizeU(static_cast<UINT32>(client.right), static_cast<UINT32>(client.bottom));
+  if (FAILED(d2dFactory->CreateHwndRenderTarget(D2D1::RenderTargetProperties(),
+                                                D2D1::HwndRenderTargetProperties(window, size),
+                                                renderTarget.Put()))) {
+    return;
+  }
+  // Render-target units become DIPs: 600 x 400 at any DPI.
+  renderTarget->SetDpi(static_cast<float>(dpi), static_cast<float>(dpi));
+  LoadPngResource(kHeroImageId, heroImage);
+  LoadPngResource(kLogoImageId, logoImage);
+}
+
+void MainWindow::DiscardDeviceResources() {
+  heroImage.Reset();
+  logoImage.Reset();
+  renderTarget.Reset();
+}
+
+void MainWindow::Paint() {
+  PAINTSTRUCT paint{};
+  BeginPaint(window, &paint);
+  CreateDeviceResources();
+  if (renderTarget) {
+    PageView view;
+    view.stage = displayedStatus.stage;
+    view.progress = displayedStatus.progress;
+    view.message = displayedStatus.message;
+    view.errorCode = displayedStatus.errorCode;
+    view.dialog = dialogKind;
+    view.agreed = agreed;
+    view.desktopShortcut = desktopShortcutChecked;
+    view.startMenuShortcut = startMenuChecked;
+    if (view.stage == InstallStage::CustomOptions) view.installPath = PathEditText();
+    view.heroImage = heroImage.Get();
+    view.logoImage = logoImage.Get();
+    const PaintContext context{renderTarget.Get(), textFactory.Get(), hover, pressed};
+    renderTarget->BeginDraw();
+    PaintWindow(context, view);
+    const HRESULT drawn = renderTarget->EndDraw();
+    if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) DiscardDeviceResources();
+  }
+  EndPaint(window, &paint);
+}
+
+void MainWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
+  dpi = HIWORD(wParam);
+  const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+  SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+               suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  LayoutPathEdit();
+  DiscardDeviceResources();
+}
+
+void MainWindow::Invalidate() { InvalidateRect(window, nullptr, FALSE); }
+
+std::wstring MainWindow::PathEditText() const {
+  if (pathEdit == nullptr) return {};
+  const int length = GetWindowTextLengthW(pathEdit);
+  if (length <= 0) return {};
+  std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1);
+  const int copied = GetWindowTextW(pathEdit, buffer.data(), length + 1);
+  return std::wstring(buffer.data(), static_cast<std::size_t>(std::max(copied, 0)));
+}
+
+void MainWindow::ShowPathEdit(bool visible) {
+  if (pathEdit != nullptr) ShowWindow(pathEdit, visible ? SW_SHOW : SW_HIDE);
+}
+
+}  // namespace lum::installer

@@ -1,0 +1,101 @@
+// The bootstrapper's only window: a borderless, custom-drawn 600 x 400 DIP popup that owns the
+// drawing resources, the path field, the InstallerController and the state the pages show.
+#pragma once
+
+#include <windows.h>
+#include <d2d1.h>
+#include <dwrite.h>
+#include <wincodec.h>
+
+#include <memory>
+
+#include "core/installer_controller.h"
+#include "core/installer_types.h"
+#include "core/scoped_handle.h"
+#include "ui/page_painter.h"
+
+namespace lum::installer {
+
+inline constexpr wchar_t kWindowClassName[] = L"LUMWebBootstrapperWindow";
+inline constexpr wchar_t kWindowTitle[] = L"LumoraMP3转换器安装器";
+inline constexpr UINT WM_INSTALLER_STATUS = WM_APP + 1;
+inline constexpr UINT WM_INSTALLER_CONFIRM = WM_APP + 2;
+inline constexpr int kIconId = 101;
+inline constexpr int kLogoImageId = 102;
+inline constexpr int kHeroImageId = 103;
+
+class MainWindow {
+ public:
+  explicit MainWindow(HINSTANCE instance);
+  ~MainWindow();
+  MainWindow(const MainWindow&) = delete;
+  MainWindow& operator=(const MainWindow&) = delete;
+
+  // Registers the class, creates the window, its path field and the controller, and shows
+  // the window. False only when the window itself could not be made.
+  [[nodiscard]] bool Create();
+
+  HWND Handle() const { return window; }
+  // Seam for the test harness, which publishes workflow statuses through it from a thread.
+  InstallerController* Controller() const { return controller.get(); }
+
+ private:
+  static LRESULT CALLBACK StaticWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+  LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
+
+  // Rendering (main_window.cpp).
+  void LayoutPathEdit();
+  void LoadPngResource(int resourceId, ComPtr<ID2D1Bitmap>& bitmap);
+  void CreateDeviceResources();
+  void DiscardDeviceResources();
+  void Paint();
+  void OnDpiChanged(WPARAM wParam, LPARAM lParam);
+  float PixelsPerDesignUnit() const;
+  void Invalidate();
+  std::wstring PathEditText() const;
+  void ShowPathEdit(bool visible);
+
+  // Input, commands and dialogs (window_input.cpp).
+  LRESULT OnNcHitTest(LPARAM lParam);
+  void OnSetCursor();
+  void OnMouseMove(LPARAM lParam);
+  void OnInstallerStatus(LPARAM lParam);
+  void OnInstallerConfirm(LPARAM lParam);
+  void OnClose();
+  bool RunModalDialog(DialogKind kind);
+  void CloseDialog(bool answer);
+  void HandleClick(float x, float y);
+  void BeginInstallation();
+  void PickFolder();
+  void OpenLegalDocument(LegalDocument document);
+  void LaunchApplication();
+  bool IsCursorTarget(float x, float y) const;
+  bool ScreenToDesign(POINT screen, float& x, float& y) const;
+  // Callbacks handed to the controller; they run on the worker thread.
+  void PostStatus(const InstallerStatus& status) const;
+  bool AskConfirmation(ConfirmationKind kind) const;
+
+  HINSTANCE moduleInstance;
+  HWND window = nullptr;  // set on WM_NCCREATE, before any worker thread exists; never cleared
+  HWND pathEdit = nullptr;
+  ScopedFont pathEditFont;
+  UINT dpi = 96;
+  ComPtr<ID2D1Factory> d2dFactory;
+  ComPtr<IDWriteFactory> textFactory;
+  ComPtr<IWICImagingFactory> imagingFactory;
+  ComPtr<ID2D1HwndRenderTarget> renderTarget;
+  ComPtr<ID2D1Bitmap> heroImage;
+  ComPtr<ID2D1Bitmap> logoImage;
+  std::unique_ptr<InstallerController> controller;
+  InstallerStatus displayedStatus;
+  InstallOptions options;
+  DialogKind dialogKind = DialogKind::NoDialog;
+  bool dialogAnswer = false;
+  bool agreed = true;
+  bool desktopShortcutChecked = true;
+  bool startMenuChecked = true;
+  bool hover = false;
+  bool pressed = false;
+};
+
+}  // namespace lum::installer

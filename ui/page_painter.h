@@ -1,0 +1,106 @@
+// Drawing of the window: the frame, the four pages, the overlay and their primitives. Nothing
+// is kept between paints: formats, brushes and layouts are made per element and let go.
+#pragma once
+
+#include <windows.h>
+#include <d2d1.h>
+#include <dwrite.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "core/installer_types.h"
+#include "core/scoped_handle.h"
+#include "ui/design_layout.h"
+
+namespace lum::installer {
+
+enum class DialogKind : std::int32_t {
+  NoDialog = 0,
+  ExitConfirm = 1,
+  InstallError = 2,
+  CloseAppConfirm = 3,
+  ForceCloseConfirm = 4,
+  AgreementRequired = 5,
+};
+
+enum class LegalDocument { None, UserAgreement, PrivacyPolicy, VipService };
+
+// The document's web address on the legal-document host of this build.
+std::wstring LegalDocumentUrl(LegalDocument document);
+
+// Everything one paint shows, taken from the window's state.
+struct PageView {
+  InstallStage stage = InstallStage::Welcome;
+  std::int32_t progress = 0;
+  std::wstring message;
+  std::wstring errorCode;
+  DialogKind dialog = DialogKind::NoDialog;
+  bool agreed = true;
+  bool desktopShortcut = true;
+  bool startMenuShortcut = true;
+  bool hover = false;
+  bool pressed = false;
+  std::wstring installPath;  // the path field's text, read for the custom-install page only
+  ID2D1Bitmap* heroImage = nullptr;
+  ID2D1Bitmap* logoImage = nullptr;
+};
+
+// What the primitives draw with; hover and pressed select the primary buttons' colours.
+struct PaintContext {
+  ID2D1RenderTarget* target = nullptr;
+  IDWriteFactory* textFactory = nullptr;
+  bool hover = false;
+  bool pressed = false;
+};
+
+namespace palette {
+inline constexpr D2D1_COLOR_F kWhite{1.0f, 1.0f, 1.0f, 1.0f};
+inline constexpr D2D1_COLOR_F kDarkText{0.145f, 0.157f, 0.18f, 1.0f};
+inline constexpr D2D1_COLOR_F kGrayText{0.36f, 0.37f, 0.40f, 1.0f};
+inline constexpr D2D1_COLOR_F kLinkBlue{0.32f, 0.45f, 0.68f, 1.0f};
+inline constexpr D2D1_COLOR_F kRedStart{1.0f, 60 / 255.0f, 56 / 255.0f, 1.0f};
+inline constexpr D2D1_COLOR_F kRedEnd{1.0f, 53 / 255.0f, 100 / 255.0f, 1.0f};
+inline constexpr D2D1_COLOR_F kHoverStart{0.96f, 55 / 255.0f, 52 / 255.0f, 1.0f};
+inline constexpr D2D1_COLOR_F kHoverEnd{0.96f, 48 / 255.0f, 95 / 255.0f, 1.0f};
+inline constexpr D2D1_COLOR_F kPressedStart{0.9f, 50 / 255.0f, 47 / 255.0f, 1.0f};
+inline constexpr D2D1_COLOR_F kPressedEnd{0.9f, 43 / 255.0f, 86 / 255.0f, 1.0f};
+inline constexpr D2D1_COLOR_F kDisabledFill{0.78f, 0.78f, 0.80f, 1.0f};
+inline constexpr D2D1_COLOR_F kFlatFill{39 / 255.0f, 43 / 255.0f, 50 / 255.0f, 13 / 255.0f};
+inline constexpr D2D1_COLOR_F kUncheckedCircle{0.80f, 0.80f, 0.82f, 1.0f};
+inline constexpr D2D1_COLOR_F kProgressTrack{0.90f, 0.90f, 0.92f, 1.0f};
+inline constexpr D2D1_COLOR_F kPathBoxOutline{0.91f, 0.91f, 0.92f, 1.0f};
+inline constexpr D2D1_COLOR_F kScrim{0.0f, 0.0f, 0.0f, 0.18f};
+}  // namespace palette
+
+void DrawLabel(const PaintContext& context, std::wstring_view text, float size,
+               DWRITE_FONT_WEIGHT weight, const DesignRect& rect, const D2D1_COLOR_F& color,
+               DWRITE_TEXT_ALIGNMENT alignment);
+void DrawButton(const PaintContext& context, const DesignRect& rect, std::wstring_view label,
+                bool primary, bool enabled, float radius, float fontSize, bool hoverTracked);
+void DrawCheckOption(const PaintContext& context, const DesignRect& rect, std::wstring_view label,
+                     bool checked);
+
+// The agreement sentence of the AgreementRequired overlay, 720 x 75 design units.
+HRESULT CreateAgreementLayout(IDWriteFactory* factory, ComPtr<IDWriteTextLayout>& layout);
+// The document whose title in the overlay's agreement sentence lies under the point.
+LegalDocument LegalLinkAt(IDWriteFactory* factory, float x, float y);
+
+// "可用空间：" and whole GiB, or "--" when nothing is known (0 bytes).
+std::wstring FreeSpaceText(std::uint64_t bytes);
+// "正在安装 " and the percentage clamped to 0-100.
+std::wstring ProgressText(std::int32_t progress);
+// The body, confirm and cancel labels of an overlay.
+struct DialogTexts {
+  std::wstring body;
+  std::wstring confirm;
+  std::wstring cancel;
+};
+DialogTexts TextsForDialog(DialogKind kind, const std::wstring& statusMessage,
+                           const std::wstring& errorCode);
+
+// One whole paint between BeginDraw and EndDraw: scale, frame, page, overlay.
+void PaintWindow(const PaintContext& context, const PageView& view);
+
+}  // namespace lum::installer
