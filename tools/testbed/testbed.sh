@@ -80,6 +80,16 @@ start() {
   mkdir -p "$WINEPREFIX"
   wineserver -p >/dev/null 2>&1 </dev/null  # one persistent wineserver for the run: faster starts
   wineboot -i </dev/null >"$testbed/wine.log" 2>&1
+  # The first boot of a fresh prefix leaves a second services.exe behind, after which no service
+  # starts (no RpcSs, so no out-of-process COM such as the desktop shell's objects): restart the
+  # prefix's processes once; they come back on demand.
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  wineserver -p >/dev/null 2>&1 </dev/null
+  # Before any other program: the shell that starts with it stays for the whole run.
+  if [[ -n ${LUM_DESKTOP_KEEPER:-} ]]; then
+    wine "$LUM_DESKTOP_KEEPER" </dev/null >>"$testbed/wine.log" 2>&1 &
+  fi
   # Trust the test root in the machine Root store so WinHTTP and WinVerifyTrust accept it.
   # (Wine's helper processes outlive these calls: keep them off ctest's output pipes.)
   if ! wine "$LUM_TRUST_TOOL" "$(winpath "$LUM_PKI_DIR/ca.der")" </dev/null >>"$testbed/wine.log" 2>&1; then
