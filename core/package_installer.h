@@ -1,6 +1,9 @@
 // Hand-over to the package installer: its command line and the elevated, watched run.
 #pragma once
 
+#include <windows.h>
+#include <shellapi.h>
+
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -21,5 +24,11 @@ std::wstring BuildInstallerArguments(const InstallOptions& options);
                                        const std::wstring& arguments,
                                        const std::atomic<bool>* cancel, std::uint32_t& exitCode,
                                        std::wstring& message);
+
+// Tests only. Wine has no elevation prompt, so a refused one (ERROR_CANCELLED) cannot happen
+// there; a test swaps in a stand-in for ShellExecuteExW to produce it. Returns the function
+// that was in place; pass it back to restore.
+using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
+ShellExecuteExFunction ReplaceShellExecuteExForTesting(ShellExecuteExFunction replacement);
 
 }  // namespace lum::installer

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <oleauto.h>
 #include <wincrypt.h>
 #include <winhttp.h>
 
@@ -98,6 +99,10 @@ struct FontTraits {
   using Handle = HFONT;
   static void Close(Handle h) { DeleteObject(h); }
 };
+struct BstrTraits {
+  using Handle = BSTR;
+  static void Close(Handle h) { SysFreeString(h); }
+};
 
 using KernelHandle = ScopedHandle<KernelHandleTraits>;
 using WinHttpHandle = ScopedHandle<WinHttpHandleTraits>;
@@ -108,6 +113,7 @@ using CertStore = ScopedHandle<CertStoreTraits>;
 using CryptMsg = ScopedHandle<CryptMsgTraits>;
 using CertContext = ScopedHandle<CertContextTraits>;
 using ScopedFont = ScopedHandle<FontTraits>;
+using ScopedBstr = ScopedHandle<BstrTraits>;
 
 // Owning COM interface pointer.
 template <typename T>

@@ -81,11 +81,17 @@ start() {
   mkdir -p "$WINEPREFIX"
   wineserver -p >/dev/null 2>&1 </dev/null  # one persistent wineserver for the run: faster starts
   wineboot -i </dev/null >"$testbed/wine.log" 2>&1
-  # Creating the prefix leaves two services.exe behind; with both, every service start (RpcSs,
-  # which SHGetKnownFolderPath needs) waits 10 s and fails. A restart leaves one.
-  wineserver -k </dev/null >/dev/null 2>&1 || true
+  # The first boot of a fresh prefix leaves a second services.exe behind, after which no service
+  # starts (no RpcSs: SHGetKnownFolderPath waits 10 s, out-of-process COM such as the desktop
+  # shell's objects fails): restart the prefix's processes once.
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
   wineserver -p >/dev/null 2>&1 </dev/null
   wineboot </dev/null >>"$testbed/wine.log" 2>&1
+  # Before any other program: the shell that starts with it stays for the whole run.
+  if [[ -n ${LUM_DESKTOP_KEEPER:-} ]]; then
+    wine "$LUM_DESKTOP_KEEPER" </dev/null >>"$testbed/wine.log" 2>&1 &
+  fi
   # Trust the test root in the machine Root store so WinHTTP and WinVerifyTrust accept it.
   # (Wine's helper processes outlive these calls: keep them off ctest's output pipes.)
   if ! wine "$LUM_TRUST_TOOL" "$(winpath "$LUM_PKI_DIR/ca.der")" </dev/null >>"$testbed/wine.log" 2>&1; then
