@@ -94,6 +94,14 @@ class RunRecorder {
     return {};
   }
 
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    statuses_.clear();
+    questions_.clear();
+    answers_.clear();
+    onQuestion_ = nullptr;
+  }
+
   std::vector<TimedStatus> Statuses() {
     std::lock_guard lock(mutex_);
     return statuses_;
@@ -462,7 +470,7 @@ TEST_F(WorkflowTest, ManifestFailures) {
       << Log();
 
   controller.reset();
-  recorder = {};
+  recorder.Clear();
   RouteOptions broken;
   broken.body = "{\"schemaVersion\":";
   server.AddRoute(kManifestPath, broken, "GET");
@@ -565,7 +573,7 @@ TEST_F(WorkflowTest, PackageExitCodesTwoAndThree) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.errorCode);
     controller.reset();
-    recorder = {};
+    recorder.Clear();
     server.Reset();
     test::RemoveTree(JoinPath(CacheDirectory(), L".."));
     Serve(LoadPackage(c.artifact));
@@ -600,7 +608,7 @@ TEST_F(WorkflowTest, RefusedElevationIsReportedAsUac) {
 
   // The verified package stays; the retry reuses it without downloading.
   controller.reset();
-  recorder = {};
+  recorder.Clear();
   Start();
   EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
   EXPECT_EQ(PackageRequests(), 1);
@@ -637,7 +645,7 @@ TEST_F(WorkflowTest, MetricsEndpointFailuresDoNotAffectTheInstallation) {
 
   // An endpoint that does not answer within its time-outs.
   controller.reset();
-  recorder = {};
+  recorder.Clear();
   server.Reset();
   test::RemoveTree(JoinPath(CacheDirectory(), L".."));
   RouteOptions silent;
