@@ -1,0 +1,661 @@
+// Whole installation runs: the real controller, WinHTTP against the release server, the real
+// signed NSIS package, the stand-in application and the prefix's registry.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "core/installer_controller.h"
+#include "core/package_installer.h"
+#include "net/wide_to_utf8.h"
+#include "system/payload_verification.h"
+#include "system/process_control.h"
+#include "tests/support/demo_app_process.h"
+#include "tests/support/registry_fixture.h"
+#include "tests/support/release_server.h"
+#include "tests/support/test_env.h"
+
+namespace lum::installer {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using test::ReleaseServer;
+using test::RouteOptions;
+
+constexpr char kManifestPath[] = "/storage/manifest.json";
+constexpr char kPackagePath[] = "/packages/VIVOV3_Setup_x64.exe";
+constexpr char kMetricsPath[] = "/metrics/report/";
+
+struct TimedStatus {
+  InstallerStatus status;
+  Clock::time_point at;
+};
+
+// Collects the statuses and questions of one controller and lets the test wait for them.
+class RunRecorder {
+ public:
+  void OnStatus(const InstallerStatus& status) {
+    std::lock_guard lock(mutex_);
+    statuses_.push_back({status, Clock::now()});
+    changed_.notify_all();
+  }
+
+  bool OnConfirm(ConfirmationKind kind) {
+    std::function<void()> hook;
+    bool answer = false;
+    {
+      std::lock_guard lock(mutex_);
+      questions_.push_back(kind);
+      answer = answers_.empty() ? false : answers_.front();
+      if (!answers_.empty()) answers_.erase(answers_.begin());
+      hook = onQuestion_;
+    }
+    if (hook) hook();
+    return answer;
+  }
+
+  void SetAnswers(std::vector<bool> answers, std::function<void()> onQuestion = nullptr) {
+    std::lock_guard lock(mutex_);
+    answers_ = std::move(answers);
+    onQuestion_ = std::move(onQuestion);
+  }
+
+  // Waits for a Completed or Failed status.
+  InstallerStatus WaitForEnd(std::chrono::seconds timeout = 120s) {
+    return WaitFor([](const InstallerStatus& s) {
+      return s.stage == InstallStage::Completed || s.stage == InstallStage::Failed;
+    }, timeout);
+  }
+
+  InstallerStatus WaitFor(const std::function<bool(const InstallerStatus&)>& predicate,
+                          std::chrono::seconds timeout = 120s) {
+    std::unique_lock lock(mutex_);
+    const bool seen = changed_.wait_for(lock, timeout, [&] {
+      for (const auto& s : statuses_) {
+        if (predicate(s.status)) return true;
+      }
+      return false;
+    });
+    if (!seen) {
+      ADD_FAILURE() << "status not reached in time";
+      return {};
+    }
+    for (const auto& s : statuses_) {
+      if (predicate(s.status)) return s.status;
+    }
+    return {};
+  }
+
+  void Clear() {
+    std::lock_guard lock(mutex_);
+    statuses_.clear();
+    questions_.clear();
+    answers_.clear();
+    onQuestion_ = nullptr;
+  }
+
+  std::vector<TimedStatus> Statuses() {
+    std::lock_guard lock(mutex_);
+    return statuses_;
+  }
+  std::vector<ConfirmationKind> Questions() {
+    std::lock_guard lock(mutex_);
+    return questions_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<TimedStatus> statuses_;
+  std::vector<ConfirmationKind> questions_;
+  std::vector<bool> answers_;
+  std::function<void()> onQuestion_;
+};
+
+struct Package {
+  std::string bytes;
+  std::string sha256;
+};
+
+Package LoadPackage(const wchar_t* artifact) {
+  Package package;
+  const std::wstring path = test::ArtifactPath(artifact);
+  package.bytes = test::ReadFileBytes(path);
+  std::wstring digest, message;
+  EXPECT_TRUE(ComputeFileSha256(path, digest, message)) << WideToUtf8(message);
+  package.sha256 = WideToUtf8(digest);
+  return package;
+}
+
+std::string ManifestFor(const ReleaseServer& server, const Package& package,
+                        const std::string& version = "2.0.0") {
+  return R"({"schemaVersion":1,"minimumBootstrapperVersion":"1.0.0",)"
+         R"("payloads":{"lumora-x64":{"version":")" + version +
+         R"(","architecture":"x64","mode":"bundled","url":")" +
+         WideToUtf8(server.LocalhostUrl(L"/packages/VIVOV3_Setup_x64.exe")) +
+         R"(","sha256":")" + package.sha256 +
+         R"(","publisher":"Velmont Harbor Network Technology Co., Ltd.","size":)" +
+         std::to_string(package.bytes.size()) +
+         R"(}},"channels":{"baidu2":"lumora-x64","bing":"lumora-x64"}})";
+}
+
+std::string MetricsBody(const std::string& event, const std::string& errorCode,
+                        const std::string& channel = "baidu2") {
+  return R"({"bootstrapper_version":"1.0.0","channel_id":")" + channel +
+         R"(","error_code":")" + errorCode + R"(","event":")" + event +
+         R"(","payload_version":"2.0.0"})";
+}
+
+// UTF-16LE file with BOM, as the package writes it.
+std::wstring ReadUtf16File(const std::wstring& path) {
+  const std::string bytes = test::ReadFileBytes(path);
+  if (bytes.size() < 2) return {};
+  std::wstring text((bytes.size() - 2) / 2, L'\0');
+  memcpy(text.data(), bytes.data() + 2, text.size() * 2);
+  return text;
+}
+
+class WorkflowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    server.Reset();
+    test::RemoveTree(JoinPath(CacheDirectory(), L".."));
+    installRoot = test::FreshScratchDirectory(L"workflow");
+    installDirectory = installRoot + L"\\Lumora Target Folder";
+    options.installDirectory = installDirectory;
+    options.desktopShortcut = true;
+    options.startMenuShortcut = false;
+  }
+
+  void TearDown() override {
+    controller.reset();
+    TerminateApplication(kApplicationExeName);
+    TerminateApplication(kPackageFileName);
+    test::RemoveTree(JoinPath(CacheDirectory(), L".."));
+  }
+
+  void Serve(const Package& package, const RouteOptions& packageRoute = {}) {
+    test::ReleaseServer::WriteServedFile("VIVOV3_Setup_x64.exe", package.bytes);
+    RouteOptions manifest;
+    manifest.body = ManifestFor(server, package);
+    server.AddRoute(kManifestPath, manifest, "GET");
+    RouteOptions route = packageRoute;
+    if (!route.file && !route.body && !route.generate) route.file = "VIVOV3_Setup_x64.exe";
+    server.AddRoute(kPackagePath, route, "GET");
+  }
+
+  void Start(const std::wstring& channel = L"baidu2") {
+    controller = std::make_unique<InstallerController>(
+        channel, server.LocalhostUrl(L"/storage/manifest.json"),
+        [this](const InstallerStatus& s) { recorder.OnStatus(s); },
+        [this](ConfirmationKind kind) { return recorder.OnConfirm(kind); });
+    controller->StartInstall(options);
+  }
+
+  std::vector<std::string> MetricsBodies() {
+    std::vector<std::string> bodies;
+    for (const auto& request : server.Requests()) {
+      if (request.path == kMetricsPath) bodies.push_back(request.body);
+    }
+    return bodies;
+  }
+
+  int PackageRequests() {
+    int count = 0;
+    for (const auto& request : server.Requests()) count += request.path == kPackagePath;
+    return count;
+  }
+
+  std::string Log() { return test::ReadFileBytes(JoinPath(CacheDirectory(), kLogFileName)); }
+  std::wstring CachedPackage() { return JoinPath(CacheDirectory(), kPackageFileName); }
+
+  void PutInCache(const std::string& bytes) { test::WriteFileBytes(CachedPackage(), bytes); }
+
+  ReleaseServer server;
+  test::UninstallEntry registry;
+  RunRecorder recorder;
+  std::unique_ptr<InstallerController> controller;
+  InstallOptions options;
+  std::wstring installRoot;
+  std::wstring installDirectory;
+};
+
+TEST_F(WorkflowTest, SuccessfulInstallation) {
+  const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
+  Serve(package, [] {
+    RouteOptions slow;  // several progress reports
+    slow.trickleChunk = 16384;
+    slow.trickleDelay = 0.005;
+    return slow;
+  }());
+  options.bingClickId = L"abc123";
+  Start(L"bing");
+  const InstallerStatus end = recorder.WaitForEnd();
+  ASSERT_EQ(end.stage, InstallStage::Completed) << WideToUtf8(end.message);
+  EXPECT_EQ(end.progress, 100);
+  EXPECT_EQ(end.message, L"安装完成");
+
+  // Statuses: Preparing, Downloading 0 .. 85 rising, Verifying 90, Installing 95, Completed.
+  const auto statuses = recorder.Statuses();
+  ASSERT_GE(statuses.size(), 7u);
+  EXPECT_EQ(statuses.front().status.stage, InstallStage::Preparing);
+  EXPECT_EQ(statuses.front().status.message, L"正在获取安装信息");
+  std::vector<int> downloading;
+  for (const auto& s : statuses) {
+    if (s.status.stage == InstallStage::Downloading) {
+      EXPECT_EQ(s.status.message, L"正在安装");
+      downloading.push_back(s.status.progress);
+    }
+  }
+  ASSERT_GE(downloading.size(), 4u);
+  EXPECT_EQ(downloading.front(), 0);
+  EXPECT_EQ(downloading.back(), 85);
+  for (size_t i = 1; i < downloading.size(); ++i) EXPECT_LE(downloading[i - 1], downloading[i]);
+  for (size_t i = 0; i + 1 < downloading.size(); ++i) EXPECT_LE(downloading[i], 84);
+  const size_t n = statuses.size();
+  EXPECT_EQ(statuses[n - 3].status.stage, InstallStage::Verifying);
+  EXPECT_EQ(statuses[n - 3].status.progress, 90);
+  EXPECT_EQ(statuses[n - 2].status.stage, InstallStage::Installing);
+  EXPECT_EQ(statuses[n - 2].status.progress, 95);
+
+  // What the package received: NSIS hands over the line without the trailing /D=.
+  const std::wstring record = ReadUtf16File(installDirectory + L"\\setup_command_line.txt");
+  EXPECT_EQ(record, L"/S /CHANNEL=bing /BING_CLICK_ID=abc123 /DESKTOP_SHORTCUT=1 "
+                    L"/START_MENU_SHORTCUT=0\r\n" + installDirectory + L"\r\n");
+  EXPECT_TRUE(test::PathExists(installDirectory + L"\\lumora.exe"));
+  EXPECT_EQ(ReadRegistryString(KEY_WOW64_64KEY, L"DisplayVersion").value_or(L""), L"2.0.0");
+  EXPECT_EQ(ReadRegistryString(KEY_WOW64_64KEY, L"InstallLocation").value_or(L""), installDirectory);
+
+  EXPECT_FALSE(test::PathExists(CachedPackage())) << "the package is removed after installing";
+  EXPECT_TRUE(std::regex_match(Log(), std::regex(R"([0-9: -]{19} \[complete\] elapsed_seconds=\d+\r\n)")))
+      << Log();
+
+  const std::vector<std::string> expected = {
+      MetricsBody("web_install_download_start", "", "bing"),
+      MetricsBody("web_install_download_success", "", "bing"),
+      MetricsBody("web_install_verify_success", "", "bing"),
+      MetricsBody("web_install_start", "", "bing"),
+      MetricsBody("web_install_success", "", "bing")};
+  EXPECT_EQ(MetricsBodies(), expected);
+  EXPECT_TRUE(server.UnexpectedRequests().empty());
+}
+
+TEST_F(WorkflowTest, ValidCachedPackageIsReusedWithoutDownloading) {
+  const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
+  Serve(package);
+  PutInCache(package.bytes);
+  Start();
+  ASSERT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+
+  std::vector<std::pair<InstallStage, int>> stages;
+  for (const auto& s : recorder.Statuses()) stages.emplace_back(s.status.stage, s.status.progress);
+  const std::vector<std::pair<InstallStage, int>> expected = {
+      {InstallStage::Preparing, 0},  {InstallStage::Downloading, 85}, {InstallStage::Verifying, 90},
+      {InstallStage::Installing, 95}, {InstallStage::Completed, 100}};
+  EXPECT_EQ(stages, expected);
+  EXPECT_EQ(PackageRequests(), 0);
+  EXPECT_TRUE(std::regex_match(Log(), std::regex(R"([0-9: -]{19} \[cache\] validated payload reused\r\n)"
+                                                 R"([0-9: -]{19} \[complete\] elapsed_seconds=\d+\r\n)")))
+      << Log();
+  EXPECT_EQ(MetricsBodies(), (std::vector<std::string>{
+                                 MetricsBody("web_install_verify_success", ""),
+                                 MetricsBody("web_install_start", ""),
+                                 MetricsBody("web_install_success", "")}));
+}
+
+TEST_F(WorkflowTest, PartialFileFromAFailedRunIsDeletedAndDownloadedAgain) {
+  const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
+  Serve(package);
+  PutInCache(package.bytes.substr(0, package.bytes.size() / 2));
+  Start();
+  ASSERT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+  const auto requests = server.Requests();
+  int gets = 0;
+  for (const auto& request : requests) {
+    if (request.path != kPackagePath) continue;
+    ++gets;
+    EXPECT_FALSE(request.Header("Range").has_value()) << "downloaded from the beginning";
+  }
+  EXPECT_EQ(gets, 1);
+  EXPECT_NE(Log().find("[cache] \xE5\xAE\x89\xE8\xA3\x85\xE5\x8C\x85\xE5\xA4\xA7\xE5\xB0\x8F"),
+            std::string::npos)
+      << "the size check's reason is logged: " << Log();
+}
+
+TEST_F(WorkflowTest, ThreeFailedAttemptsHalfASecondAndOneSecondApart) {
+  const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
+  RouteOptions failing;
+  failing.status = 500;
+  Serve(package, failing);
+  Start();
+  const InstallerStatus end = recorder.WaitForEnd();
+  EXPECT_EQ(end.stage, InstallStage::Failed);
+  EXPECT_EQ(end.errorCode, L"E_DOWNLOAD");
+  EXPECT_EQ(end.message, L"安装包下载失败，请检查网络后重试");
+  EXPECT_EQ(PackageRequests(), 3);
+
+  std::vector<Clock::time_point> attempts;
+  for (const auto& s : recorder.Statuses()) {
+    if (s.status.stage == InstallStage::Downloading) {
+      EXPECT_EQ(s.status.progress, 0);
+      attempts.push_back(s.at);
+    }
+  }
+  ASSERT_EQ(attempts.size(), 3u);
+  EXPECT_GE(attempts[1] - attempts[0], 500ms);
+  EXPECT_LT(attempts[1] - attempts[0], 950ms);
+  EXPECT_GE(attempts[2] - attempts[1], 1000ms);
+  EXPECT_EQ(MetricsBodies(), (std::vector<std::string>{
+                                 MetricsBody("web_install_download_start", ""),
+                                 MetricsBody("web_install_download_failed", "E_DOWNLOAD")}));
+  EXPECT_EQ(Log(), "") << "download failures are neither logged nor shown";
+}
+
+TEST_F(WorkflowTest, CancelDuringTheSecondAttempt) {
+  const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
+  test::ReleaseServer::WriteServedFile("VIVOV3_Setup_x64.exe", package.bytes);
+  RouteOptions manifest;
+  manifest.body = ManifestFor(server, package);
+  server.AddRoute(kManifestPath, manifest, "GET");
+  RouteOptions fail;
+  fail.status = 500;
+  RouteOptions trickle;
+  trickle.file = "VIVOV3_Setup_x64.exe";
+  trickle.trickleChunk = 1024;
+  trickle.trickleDelay = 0.05;
+  server.AddRouteSequence(kPackagePath, {fail, trickle}, "GET");
+  Start();
+  // The second attempt is transferring once a non-zero progress shows.
+  recorder.WaitFor([](const InstallerStatus& s) {
+    return s.stage == InstallStage::Downloading && s.progress > 0;
+  });
+  controller->RequestCancel();
+  const InstallerStatus end = recorder.WaitForEnd(20s);
+  EXPECT_EQ(end.errorCode, L"E_CANCELLED");
+  EXPECT_EQ(end.message, L"安装已取消");
+  EXPECT_EQ(PackageRequests(), 2) << "no third attempt";
+  EXPECT_EQ(MetricsBodies(), (std::vector<std::string>{
+                                 MetricsBody("web_install_download_start", ""),
+                                 MetricsBody("web_install_cancel", "E_CANCELLED"),
+                                 MetricsBody("web_install_download_failed", "E_CANCELLED")}));
+}
+
+TEST_F(WorkflowTest, DownloadedPackageFailingVerificationIsDeleted) {
+  Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
+  Package tampered = package;
+  tampered.bytes[tampered.bytes.size() / 2] ^= 0x01;
+  test::ReleaseServer::WriteServedFile("VIVOV3_Setup_x64.exe", tampered.bytes);
+  RouteOptions manifest;
+  manifest.body = ManifestFor(server, package);
+  server.AddRoute(kManifestPath, manifest, "GET");
+  RouteOptions route;
+  route.file = "VIVOV3_Setup_x64.exe";
+  server.AddRoute(kPackagePath, route, "GET");
+  Start();
+  const InstallerStatus end = recorder.WaitForEnd();
+  EXPECT_EQ(end.errorCode, L"E_VERIFY");
+  EXPECT_EQ(end.message, L"安装包校验失败，请重新下载安装");
+  EXPECT_FALSE(test::PathExists(CachedPackage()));
+  EXPECT_NE(Log().find("[verify] \xE5\xAE\x89\xE8\xA3\x85\xE5\x8C\x85 SHA-256"), std::string::npos)
+      << Log();
+  EXPECT_EQ(MetricsBodies(), (std::vector<std::string>{
+                                 MetricsBody("web_install_download_start", ""),
+                                 MetricsBody("web_install_download_success", ""),
+                                 MetricsBody("web_install_verify_failed", "E_VERIFY")}));
+}
+
+struct PreparationCase {
+  const char* name;
+  const wchar_t* installedVersion;  // nullptr: not installed
+  bool missingDrive;
+  const wchar_t* errorCode;
+  const wchar_t* message;
+};
+
+class PreparationFailureTest : public WorkflowTest,
+                               public testing::WithParamInterface<PreparationCase> {};
+
+TEST_P(PreparationFailureTest, FailsWithoutEventsOrDownload) {
+  const PreparationCase& c = GetParam();
+  if (c.installedVersion) {
+    registry.SetString(KEY_WOW64_64KEY, L"DisplayVersion", c.installedVersion);
+    registry.SetString(KEY_WOW64_64KEY, L"InstallLocation", installDirectory);
+  }
+  if (c.missingDrive) options.installDirectory = L"Q:\\Apps\\VIVOV3";
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  Start();
+  const InstallerStatus end = recorder.WaitForEnd();
+  EXPECT_EQ(end.stage, InstallStage::Failed);
+  EXPECT_EQ(end.errorCode, c.errorCode);
+  EXPECT_EQ(end.message, c.message);
+  EXPECT_EQ(end.progress, 0);
+  EXPECT_EQ(PackageRequests(), 0);
+  EXPECT_TRUE(MetricsBodies().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, PreparationFailureTest,
+    testing::Values(
+        PreparationCase{"downgrade", L"3.0", false, L"E_DOWNGRADE", L"当前已安装更高版本，不能降级安装"},
+        PreparationCase{"unreadable", L"v2.0", false, L"E_LOCAL_VERSION", L"无法识别已安装版本"},
+        PreparationCase{"nospace", nullptr, true, L"E_DISK_SPACE", L"磁盘空间不足，请更换安装目录"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(WorkflowTest, SameOrOlderInstalledVersionIsInstalledOver) {
+  registry.SetString(KEY_WOW64_64KEY, L"DisplayVersion", L"2.0");
+  registry.SetString(KEY_WOW64_64KEY, L"InstallLocation", installDirectory);
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  Start();
+  EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+}
+
+TEST_F(WorkflowTest, ManifestFailures) {
+  RouteOptions down;
+  down.status = 500;
+  server.AddRoute(kManifestPath, down, "GET");
+  Start();
+  InstallerStatus end = recorder.WaitForEnd();
+  EXPECT_EQ(end.errorCode, L"E_NETWORK");
+  EXPECT_EQ(end.message, L"当前网络不可用，请检查网络连接");
+  // The transport's own text goes to the log.
+  EXPECT_NE(Log().find("[manifest] \xE5\xAE\x89\xE8\xA3\x85\xE9\x85\x8D\xE7\xBD\xAE"), std::string::npos)
+      << Log();
+
+  controller.reset();
+  recorder.Clear();
+  RouteOptions broken;
+  broken.body = "{\"schemaVersion\":";
+  server.AddRoute(kManifestPath, broken, "GET");
+  Start();
+  end = recorder.WaitForEnd();
+  EXPECT_EQ(end.errorCode, L"E_MANIFEST");
+  EXPECT_EQ(end.message, L"安装配置格式无效");
+  EXPECT_TRUE(MetricsBodies().empty());
+}
+
+TEST_F(WorkflowTest, RunningApplicationDeclined) {
+  test::DemoAppProcess app;
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe")));
+  const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
+  Serve(package);
+  recorder.SetAnswers({false});
+  Start();
+  const InstallerStatus end = recorder.WaitForEnd();
+  EXPECT_EQ(end.errorCode, L"E_APP_RUNNING");
+  EXPECT_EQ(end.message, L"安装前需要关闭LumoraMP3转换器");
+  EXPECT_EQ(recorder.Questions(), std::vector<ConfirmationKind>{ConfirmationKind::CloseRunningApp});
+  EXPECT_TRUE(app.IsRunning());
+  // The verified package stays for the retry.
+  EXPECT_TRUE(test::PathExists(CachedPackage()));
+}
+
+TEST_F(WorkflowTest, RunningApplicationClosesWithinTheWait) {
+  test::DemoAppProcess app;
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"LUMORA.EXE"), L"--close-delay-ms 1000"));
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  recorder.SetAnswers({true});
+  Start();
+  EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+  EXPECT_EQ(recorder.Questions(), std::vector<ConfirmationKind>{ConfirmationKind::CloseRunningApp});
+  EXPECT_FALSE(app.IsRunning());
+}
+
+TEST_F(WorkflowTest, RunningApplicationIgnoringCloseIsTerminatedAfterTheSecondQuestion) {
+  test::DemoAppProcess app;
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe"), L"--ignore-close"));
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  recorder.SetAnswers({true, true});
+  Start();
+  EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+  EXPECT_EQ(recorder.Questions(), (std::vector<ConfirmationKind>{
+                                      ConfirmationKind::CloseRunningApp,
+                                      ConfirmationKind::ForceCloseRunningApp}));
+  DWORD exitCode = 0;
+  EXPECT_TRUE(app.WaitForExit(1000, exitCode));
+  EXPECT_EQ(exitCode, 1u);
+}
+
+// The cache folder is writable by other processes of the user: between verification and the
+// start of the package nothing may replace, rename or delete the verified bytes.
+TEST_F(WorkflowTest, VerifiedPackageCannotBeSwappedBeforeItRuns) {
+  test::DemoAppProcess app;
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe")));
+  const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
+  const std::string evil = test::ReadFileBytes(test::ArtifactPath(L"VIVOV3_Setup_x64_exit3.exe"));
+  Serve(package);
+  DWORD writeError = 0, renameError = 0, deleteError = 0;
+  bool readable = false;
+  // The question about the running application comes after verification and before the run.
+  recorder.SetAnswers({true}, [&] {
+    const std::wstring path = CachedPackage();
+    HANDLE writer = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    writeError = writer == INVALID_HANDLE_VALUE ? GetLastError() : 0;
+    if (writer != INVALID_HANDLE_VALUE) {
+      DWORD written = 0;
+      WriteFile(writer, evil.data(), static_cast<DWORD>(evil.size()), &written, nullptr);
+      CloseHandle(writer);
+    }
+    renameError = MoveFileW(path.c_str(), (path + L".moved").c_str()) ? 0 : GetLastError();
+    deleteError = DeleteFileW(path.c_str()) ? 0 : GetLastError();
+    readable = test::ReadFileBytes(path) == package.bytes;
+  });
+  Start();
+  const InstallerStatus end = recorder.WaitForEnd();
+  EXPECT_EQ(writeError, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_NE(renameError, 0u);
+  EXPECT_NE(deleteError, 0u);
+  EXPECT_TRUE(readable) << "others may still read the package";
+  // The bytes that ran are the verified ones: the real package, not the exit-3 variant.
+  EXPECT_EQ(end.stage, InstallStage::Completed) << WideToUtf8(end.message);
+  EXPECT_TRUE(test::PathExists(installDirectory + L"\\setup_command_line.txt"));
+}
+
+struct ExitCodeCase {
+  const wchar_t* artifact;
+  const char* errorCode;
+  const wchar_t* message;
+  const char* log;
+};
+
+TEST_F(WorkflowTest, PackageExitCodesTwoAndThree) {
+  const ExitCodeCase cases[] = {
+      {L"VIVOV3_Setup_x64_exit2.exe", "E_DISK_SPACE", L"磁盘空间不足，请更换安装目录", "[install] NSIS exit code 2\r\n"},
+      {L"VIVOV3_Setup_x64_exit3.exe", "E_INSTALL", L"安装失败，请稍后重试", "[install] NSIS exit code 3\r\n"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.errorCode);
+    controller.reset();
+    recorder.Clear();
+    server.Reset();
+    test::RemoveTree(JoinPath(CacheDirectory(), L".."));
+    Serve(LoadPackage(c.artifact));
+    Start();
+    const InstallerStatus end = recorder.WaitForEnd();
+    EXPECT_EQ(WideToUtf8(end.errorCode), c.errorCode);
+    EXPECT_EQ(end.message, c.message);
+    EXPECT_NE(Log().find(c.log), std::string::npos) << Log();
+    const auto bodies = MetricsBodies();
+    ASSERT_FALSE(bodies.empty());
+    EXPECT_EQ(bodies.back(), MetricsBody("web_install_failed", c.errorCode));
+    EXPECT_TRUE(test::PathExists(CachedPackage())) << "kept for a retry";
+  }
+}
+
+TEST_F(WorkflowTest, RefusedElevationIsReportedAsUac) {
+  // Wine has no elevation prompt, so ERROR_CANCELLED cannot happen there: the one seam.
+  const auto refuse = [](SHELLEXECUTEINFOW*) -> BOOL {
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+  };
+  const ShellExecuteExFunction previous = ReplaceShellExecuteExForTesting(refuse);
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  Start();
+  const InstallerStatus end = recorder.WaitForEnd();
+  ReplaceShellExecuteExForTesting(previous);
+  EXPECT_EQ(end.errorCode, L"E_UAC");
+  EXPECT_EQ(end.message, L"未获得安装权限，请重新授权");
+  EXPECT_NE(Log().find("[install] \xE7\x94\xA8\xE6\x88\xB7\xE5\x8F\x96\xE6\xB6\x88"), std::string::npos)
+      << Log();
+  EXPECT_EQ(MetricsBodies().back(), MetricsBody("web_install_failed", "E_UAC"));
+
+  // The verified package stays; the retry reuses it without downloading.
+  controller.reset();
+  recorder.Clear();
+  Start();
+  EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+  EXPECT_EQ(PackageRequests(), 1);
+}
+
+TEST_F(WorkflowTest, CancelWhileThePackageRunsTerminatesIt) {
+  Serve(LoadPackage(L"VIVOV3_Setup_x64_slow.exe"));
+  Start();
+  recorder.WaitFor([](const InstallerStatus& s) { return s.stage == InstallStage::Installing; });
+  // Give the package time to start.
+  const auto deadline = Clock::now() + 20s;
+  while (!IsApplicationRunning(kPackageFileName) && Clock::now() < deadline) Sleep(100);
+  ASSERT_TRUE(IsApplicationRunning(kPackageFileName));
+  const auto cancelAt = Clock::now();
+  controller->RequestCancel();
+  controller.reset();  // joins the worker
+  const auto took = Clock::now() - cancelAt;
+  EXPECT_LT(took, 6s) << "200 ms slices plus at most 5 s for the termination";
+  EXPECT_FALSE(IsApplicationRunning(kPackageFileName));
+  const auto statuses = recorder.Statuses();
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.back().status.stage, InstallStage::Installing) << "no further status";
+  EXPECT_EQ(MetricsBodies().back(), MetricsBody("web_install_cancel", "E_CANCELLED"));
+}
+
+TEST_F(WorkflowTest, MetricsEndpointFailuresDoNotAffectTheInstallation) {
+  RouteOptions notFound;
+  notFound.status = 404;
+  server.AddRoute(kMetricsPath, notFound, "POST");
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  Start();
+  EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+  EXPECT_EQ(MetricsBodies().size(), 5u);
+
+  // An endpoint that does not answer within its time-outs.
+  controller.reset();
+  recorder.Clear();
+  server.Reset();
+  test::RemoveTree(JoinPath(CacheDirectory(), L".."));
+  RouteOptions silent;
+  silent.stallBeforeHeaders = 30;
+  server.AddRoute(kMetricsPath, silent, "POST");
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  Start();
+  EXPECT_EQ(recorder.WaitForEnd(180s).stage, InstallStage::Completed);
+  server.Reset();  // wakes the stalled handlers
+}
+
+}  // namespace
+}  // namespace lum::installer

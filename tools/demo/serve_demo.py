@@ -1,0 +1,73 @@
+#!/usr/bin/env python3
+"""Points the running release server (control mode) at the demo package.
+
+Builds the manifest for the package (size and SHA-256 computed here), then defines the manifest,
+package and metrics routes through the server's control API.
+
+    serve_demo.py --port 8443 --ca build/pki/ca.crt --package build/artifacts/VIVOV3_Setup_x64.exe
+"""
+
+import argparse
+import hashlib
+import json
+import os
+import ssl
+import sys
+import urllib.request
+
+CHANNELS = ["guanwang", "lenovo", "tencent", "huawei", "kingsoft", "baidu", "baidu2", "huorong",
+            "tianji", "tianji2", "yyb", "bing", "microsoft", "zol", "huajun", "xiaomi", "honor",
+            "360"]
+
+
+def control(port, context, path, payload):
+    request = urllib.request.Request(
+        "https://localhost:%d/_control/%s" % (port, path), data=json.dumps(payload).encode(),
+        headers={"Content-Type": "application/json"}, method="POST")
+    with urllib.request.urlopen(request, context=context, timeout=10) as response:
+        return json.loads(response.read() or b"{}")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--ca", required=True, help="root CA that signed the server certificate")
+    parser.add_argument("--package", required=True, help="signed package to serve")
+    parser.add_argument("--version", default="2.0.0", help="version the manifest announces")
+    args = parser.parse_args()
+
+    digest = hashlib.sha256()
+    with open(args.package, "rb") as package:
+        for block in iter(lambda: package.read(1 << 20), b""):
+            digest.update(block)
+    package_path = "/packages/VIVOV3_Setup_x64.exe"
+    manifest = {
+        "schemaVersion": 1,
+        "minimumBootstrapperVersion": "1.0.0",
+        "payloads": {
+            "lumora-x64": {
+                "version": args.version,
+                "architecture": "x64",
+                "mode": "bundled",
+                "url": "https://localhost:%d%s" % (args.port, package_path),
+                "sha256": digest.hexdigest(),
+                "publisher": "Velmont Harbor Network Technology Co., Ltd.",
+                "size": os.path.getsize(args.package),
+            }
+        },
+        "channels": {channel: "lumora-x64" for channel in CHANNELS},
+    }
+    context = ssl.create_default_context(cafile=args.ca)
+    control(args.port, context, "reset", {})
+    control(args.port, context, "routes", {"routes": [
+        {"path": "/storage/manifest.json", "method": "GET", "body": json.dumps(manifest),
+         "headers": {"Content-Type": "application/json"}},
+        {"path": package_path, "method": "GET", "file": os.path.abspath(args.package)},
+    ]})
+    print("serving %s (%d bytes, sha256 %s)" % (package_path, os.path.getsize(args.package),
+                                              digest.hexdigest()))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
