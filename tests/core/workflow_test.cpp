@@ -447,7 +447,7 @@ INSTANTIATE_TEST_SUITE_P(
         PreparationCase{"downgrade", L"3.0", false, L"E_DOWNGRADE", L"当前已安装更高版本，不能降级安装"},
         PreparationCase{"unreadable", L"v2.0", false, L"E_LOCAL_VERSION", L"无法识别已安装版本"},
         PreparationCase{"nospace", nullptr, true, L"E_DISK_SPACE", L"磁盘空间不足，请更换安装目录"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(WorkflowTest, SameOrOlderInstalledVersionIsInstalledOver) {
   registry.SetString(KEY_WOW64_64KEY, L"DisplayVersion", L"2.0");
