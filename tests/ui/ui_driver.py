@@ -620,6 +620,83 @@ class Driver:
             self.end_all()
             self.set_dpi(96)
 
+    # ------------------------------------------------------------------- whole installations
+    def serve_demo(self, *extra):
+        subprocess.run([sys.executable, os.path.join(self.source, "tools", "demo", "serve_demo.py"),
+                        "--port", self.port, "--ca", os.path.join(self.build, "pki", "ca.crt"),
+                        "--package", os.path.join(self.build, "artifacts", "VIVOV3_Setup_x64.exe"),
+                        *extra], check=True, stdout=subprocess.DEVNULL, timeout=60)
+
+    def installed_folder(self):
+        return os.path.join(self.testbed, "prefix", "drive_c", "Program Files", "VIVOV3")
+
+    def forget_installation(self):
+        self.run("taskkill", "/F", "/IM", "lumora.exe")
+        self.reg("delete", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VIVOV3_PC",
+                 "/f", "/reg:64")
+        subprocess.run(["rm", "-rf", self.installed_folder()])
+
+    def progress_width(self, image):
+        """Design x where the progress fill ends (0 when empty)."""
+        end = 0
+        for x in range(0, 900, 3):
+            if near(image.pixel(x, 463.5), RED_START, 6):
+                end = x
+        return end
+
+    def completion_shown(self, image):
+        return (near(image.pixel(210, 450.5), RED_START, 6) and
+                image.count(COMPLETED_TEXT, is_gray_text) > 20 * self.f * self.f)
+
+    def scenario_real_install(self):
+        """The shipped program against the release server: install, ask to leave during the
+        download and stay, complete, start the installed application."""
+        self.forget_installation()
+        self.serve_demo("--seconds", "12")
+        process = self.open_window(self.setup_exe, name="install")
+        self.wait_for(self.welcome_drawn, "install: welcome page", timeout=60)
+        self.click(*centre(WELCOME_INSTALL))
+        first = self.wait_for(lambda i: self.progress_width(i) > 0, "install: download progress shows",
+                              timeout=60, shot="install-progress-early")
+        later = self.wait_for(lambda i: self.progress_width(i) > self.progress_width(first) + 30,
+                              "install: progress moves", timeout=30, shot="install-progress-later")
+        self.click(*CLOSE_GLYPH)
+        self.wait_for(self.scrim_shown, "install: closing while busy asks first",
+                      shot="install-exit-question")
+        self.click(*centre(DIALOG_CANCEL))  # "取消"
+        self.wait_for(lambda i: self.no_scrim(i) and self.progress_width(i) >= self.progress_width(later),
+                      "install: cancel keeps the download going")
+        self.wait_for(self.completion_shown, "install: completion page", timeout=120,
+                      shot="install-completed")
+        marker = os.path.join(self.installed_folder(), "lumora_started.txt")
+        self.check(not os.path.exists(marker), "install: application not started before the click")
+        self.click(*centre(LAUNCH))
+        self.wait_exit(process, "install: the window closes after the launch")
+        deadline = time.time() + 60
+        while not os.path.exists(marker) and time.time() < deadline:
+            time.sleep(0.3)
+        self.check(os.path.exists(marker), "install: the installed application runs",
+                   f"no {marker}")
+        self.run("taskkill", "/F", "/IM", "lumora.exe")
+
+    def scenario_real_retry(self):
+        """A failed run is retried from the failure overlay and then completes."""
+        self.forget_installation()
+        self.serve_demo("--manifest-status", "500")
+        process = self.open_window(self.setup_exe, name="retry")
+        self.wait_for(self.welcome_drawn, "retry: welcome page", timeout=60)
+        self.click(*centre(WELCOME_INSTALL))
+        image = self.wait_for(self.scrim_shown, "retry: network failure overlay", timeout=60,
+                              shot="retry-network-failure")
+        self.check(image.count(DIALOG_BODY, is_dark) > 100 * self.f * self.f, "retry: failure text drawn")
+        self.serve_demo()
+        self.click(*centre(DIALOG_CONFIRM))  # "重新检测"
+        self.wait_for(self.completion_shown, "retry: the new run completes", timeout=120,
+                      shot="retry-completed")
+        self.click(*CLOSE_GLYPH)
+        self.wait_exit(process, "retry: closing the completion page ends with 0")
+        self.forget_installation()
+
     # ------------------------------------------------------------------------ harness scenarios
     def harness(self, name):
         commands = os.path.join(self.work, name + ".commands")
@@ -824,8 +901,11 @@ class Driver:
         self.reg("add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/t", "REG_SZ",
                  "/d", browser, "/f")
         self.labels = {}
+        # Runs started by the page scenarios stay on the progress page: a slow download.
+        self.serve_demo("--seconds", "200")
         scenarios = [self.scenario_welcome, self.scenario_custom, self.scenario_progress_and_questions,
-                     self.scenario_disk_space, self.scenario_error_labels, self.scenario_high_dpi]
+                     self.scenario_disk_space, self.scenario_error_labels, self.scenario_high_dpi,
+                     self.scenario_real_install, self.scenario_real_retry]
         if only:
             scenarios = [s for s in scenarios if only in s.__name__]
         try:

@@ -34,6 +34,10 @@ def main():
     parser.add_argument("--ca", required=True, help="root CA that signed the server certificate")
     parser.add_argument("--package", required=True, help="signed package to serve")
     parser.add_argument("--version", default="2.0.0", help="version the manifest announces")
+    parser.add_argument("--seconds", type=float, default=0,
+                        help="spread the package download over about this many seconds")
+    parser.add_argument("--manifest-status", type=int, default=0,
+                        help="answer the manifest request with this status instead")
     args = parser.parse_args()
 
     digest = hashlib.sha256()
@@ -59,11 +63,16 @@ def main():
     }
     context = ssl.create_default_context(cafile=args.ca)
     control(args.port, context, "reset", {})
-    control(args.port, context, "routes", {"routes": [
-        {"path": "/storage/manifest.json", "method": "GET", "body": json.dumps(manifest),
-         "headers": {"Content-Type": "application/json"}},
-        {"path": package_path, "method": "GET", "file": os.path.abspath(args.package)},
-    ]})
+    manifest_route = {"path": "/storage/manifest.json", "method": "GET", "body": json.dumps(manifest),
+                      "headers": {"Content-Type": "application/json"}}
+    if args.manifest_status:
+        manifest_route["status"] = args.manifest_status
+    package_route = {"path": package_path, "method": "GET", "file": os.path.abspath(args.package)}
+    if args.seconds > 0:
+        steps = 100
+        package_route["trickle_chunk"] = max(1, os.path.getsize(args.package) // steps)
+        package_route["trickle_delay"] = args.seconds / steps
+    control(args.port, context, "routes", {"routes": [manifest_route, package_route]})
     print("serving %s (%d bytes, sha256 %s)" % (package_path, os.path.getsize(args.package),
                                               digest.hexdigest()))
     return 0
