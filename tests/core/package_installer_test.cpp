@@ -12,6 +12,7 @@
 #include "system/install_location.h"
 #include "system/process_control.h"
 #include "tests/support/demo_app_process.h"
+#include "tests/support/package_record.h"
 #include "tests/support/registry_fixture.h"
 #include "tests/support/test_env.h"
 
@@ -22,7 +23,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr wchar_t kSlowPackage[] = L"VIVOV3_Setup_x64_slow.exe";
 // What the demo package leaves in the folder: its parameters, then $INSTDIR.
-constexpr wchar_t kRecordFile[] = L"setup_command_line.txt";
 constexpr wchar_t kShortcutName[] = L"LumoraMP3转换器.lnk";
 constexpr wchar_t kStartMenuFolder[] = L"LumoraMP3转换器";
 
@@ -100,16 +100,9 @@ std::wstring KnownFolder(REFKNOWNFOLDERID id) {
   return path;
 }
 
-// The package's record: line 1 its parameters, line 2 its $INSTDIR (UTF-16LE with BOM).
 std::pair<std::wstring, std::wstring> ReadRecord(const std::wstring& folder) {
-  const std::string bytes = test::ReadFileBytes(JoinPath(folder, kRecordFile));
-  std::wstring text(bytes.size() / 2, L'\0');
-  memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
-  if (!text.empty() && text.front() == 0xFEFF) text.erase(0, 1);
-  const size_t first = text.find(L"\r\n");
-  if (first == std::wstring::npos) return {text, L""};
-  const size_t second = text.find(L"\r\n", first + 2);
-  return {text.substr(0, first), text.substr(first + 2, second - first - 2)};
+  const test::PackageRecord record = test::ReadPackageRecord(folder);
+  return {record.parameters, record.installDirectory};
 }
 
 class PackageRunTest : public ::testing::Test {

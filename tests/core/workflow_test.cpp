@@ -18,6 +18,7 @@
 #include "system/payload_verification.h"
 #include "system/process_control.h"
 #include "tests/support/demo_app_process.h"
+#include "tests/support/package_record.h"
 #include "tests/support/registry_fixture.h"
 #include "tests/support/release_server.h"
 #include "tests/support/test_env.h"
@@ -154,15 +155,6 @@ std::string MetricsBody(const std::string& event, const std::string& errorCode,
          R"(","payload_version":"2.0.0"})";
 }
 
-// UTF-16LE file with BOM, as the package writes it.
-std::wstring ReadUtf16File(const std::wstring& path) {
-  const std::string bytes = test::ReadFileBytes(path);
-  if (bytes.size() < 2) return {};
-  std::wstring text((bytes.size() - 2) / 2, L'\0');
-  memcpy(text.data(), bytes.data() + 2, text.size() * 2);
-  return text;
-}
-
 class WorkflowTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -267,9 +259,10 @@ TEST_F(WorkflowTest, SuccessfulInstallation) {
   EXPECT_EQ(statuses[n - 2].status.progress, 95);
 
   // What the package received: NSIS hands over the line without the trailing /D=.
-  const std::wstring record = ReadUtf16File(installDirectory + L"\\setup_command_line.txt");
-  EXPECT_EQ(record, L"/S /CHANNEL=bing /BING_CLICK_ID=abc123 /DESKTOP_SHORTCUT=1 "
-                    L"/START_MENU_SHORTCUT=0\r\n" + installDirectory + L"\r\n");
+  const test::PackageRecord record = test::ReadPackageRecord(installDirectory);
+  EXPECT_EQ(record.parameters,
+            L"/S /CHANNEL=bing /BING_CLICK_ID=abc123 /DESKTOP_SHORTCUT=1 /START_MENU_SHORTCUT=0");
+  EXPECT_EQ(record.installDirectory, installDirectory);
   EXPECT_TRUE(test::PathExists(installDirectory + L"\\lumora.exe"));
   EXPECT_EQ(ReadRegistryString(KEY_WOW64_64KEY, L"DisplayVersion").value_or(L""), L"2.0.0");
   EXPECT_EQ(ReadRegistryString(KEY_WOW64_64KEY, L"InstallLocation").value_or(L""), installDirectory);
