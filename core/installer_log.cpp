@@ -1,7 +1,6 @@
 // installer.log: one line per notable event, appended and closed again at once, so every
 // finished line is on disk even if the process dies right after.
 #include <windows.h>
-#include <shlobj.h>
 
 #include <cstdio>
 #include <string>
@@ -15,7 +14,7 @@ namespace lum::installer {
 void InstallerController::WriteLog(const std::wstring& category, const std::wstring& message) {
   const std::wstring folder = CacheDirectory();
   if (folder.empty()) return;
-  SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr);  // failure shows when opening
+  CreateDirectoryTree(folder);  // a failure shows when the file is opened
   const std::wstring path = JoinPath(folder, kLogFileName);
   // Windows refuses write access to a read-only file; Wine running as root does not, so the
   // attribute is honoured explicitly.

@@ -5,36 +5,15 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <system_error>
 
 #include "core/scoped_handle.h"
 #include "net/https_transport.h"
+#include "system/install_location.h"
 
 namespace lum::installer {
 namespace {
 
 constexpr DWORD kTransferBufferSize = 65536;
-
-bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-// The folder that holds path: the last element and the separators before it removed, but a
-// root ("C:\", "\") kept whole. Empty when path has no folder part.
-std::wstring ParentFolder(const std::wstring& path) {
-  const std::size_t last = path.find_last_of(L"\\/");
-  if (last == std::wstring::npos) return {};
-  std::size_t end = last;
-  while (end > 0 && IsSeparator(path[end - 1])) --end;
-  if (end == 0) return path.substr(0, 1);
-  if (end == 2 && path[1] == L':') return path.substr(0, 3);
-  return path.substr(0, end);
-}
-
-bool EnsureFolder(const std::wstring& folder) {
-  if (folder.empty()) return false;
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(folder), error);
-  return std::filesystem::is_directory(std::filesystem::path(folder), error);
-}
 
 // Size of an existing regular file, or 0 when there is none or it cannot be read; a file
 // larger than expected is rewritten from the start.
@@ -57,7 +36,7 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& destination,
     if (progress) progress(done, total);
   };
 
-  if (!EnsureFolder(ParentFolder(destination))) {
+  if (!CreateDirectoryTree(ParentPath(destination))) {
     *message = L"无法创建下载缓存目录";
     return false;
   }

@@ -2,6 +2,8 @@
 
 #include <shlobj.h>
 
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "core/scoped_handle.h"
@@ -66,6 +68,13 @@ std::wstring ParentPath(std::wstring_view path) {
   while (end > root && !IsSeparator(path[end - 1])) --end;  // drop the last component
   while (end > root && IsSeparator(path[end - 1])) --end;   // and the separators before it
   return std::wstring(path.substr(0, end));
+}
+
+bool CreateDirectoryTree(const std::wstring& folder) {
+  if (folder.empty()) return false;
+  std::error_code error;
+  std::filesystem::create_directories(std::filesystem::path(folder), error);
+  return std::filesystem::is_directory(std::filesystem::path(folder), error);
 }
 
 bool IsNotFoundError(DWORD error) {

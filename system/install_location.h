@@ -33,6 +33,9 @@ std::wstring JoinPath(std::wstring path, std::wstring_view name);
 // ("C:\", "\\server\share\", "\") is never removed.
 std::wstring ParentPath(std::wstring_view path);
 
+// Creates folder and every missing parent; true when the folder exists afterwards.
+bool CreateDirectoryTree(const std::wstring& folder);
+
 std::wstring DefaultInstallDirectory();
 std::wstring CacheDirectory();
 InstalledApplication FindInstalledApplication();

@@ -645,7 +645,7 @@ class Driver:
         return end
 
     def completion_shown(self, image):
-        return (near(image.pixel(210, 450.5), RED_START, 6) and
+        return (self.primary_colours(image, LAUNCH, RED_START, RED_END) and
                 image.count(COMPLETED_TEXT, is_gray_text) > 20 * self.f * self.f)
 
     def scenario_real_install(self):
