@@ -5,6 +5,7 @@
 #include <bit>
 #include <memory>
 
+#include "app/delay_loaded_dlls.h"
 #include "core/scoped_handle.h"
 #include "ui/main_window.h"
 
@@ -17,6 +18,25 @@ constexpr int kExitWindowFailed = 3;
 constexpr int kExitUnsupportedSystem = 4;
 
 constexpr wchar_t kMutexName[] = L"Local\\LUMWebBootstrapper.SingleInstance";
+
+// Every DLL loaded from here on comes from System32, never from the folder the executable was
+// started from (a downloads folder, typically). The DLLs that are not on the system's known-DLL
+// list are delay-loaded for this reason; they are then loaded right here, from System32, so that
+// every later load by name, ours or one a system DLL makes among its own dependencies, finds them
+// already in the process. They stay loaded for the process's lifetime.
+// SetDefaultDllDirectories is looked up by name like the functions below: where it is missing
+// the system is too old anyway and the start stops at the system check.
+void RestrictDllSearchToSystem32() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
+  const FARPROC restrict =
+      kernel32 ? GetProcAddress(kernel32, "SetDefaultDllDirectories") : nullptr;
+  if (restrict == nullptr) return;
+  std::bit_cast<SetDefaultDllDirectoriesFn>(restrict)(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  for (const wchar_t* name : lum::installer::kDelayLoadedDlls) {
+    LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
+}
 
 // Windows 10 or later on native x64 hardware. Both functions are looked up by name: the
 // version one is not in the import libraries, and IsWow64Process2 is missing before
@@ -67,6 +87,7 @@ int RunMessageLoop() {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   static_assert(sizeof(OSVERSIONINFOW) == 276);
+  RestrictDllSearchToSystem32();
   if (!IsSupportedSystem()) {
     MessageBoxW(nullptr, L"安装器仅支持 Windows 10/11 x64 系统。", L"系统不受支持",
                 MB_ICONERROR | MB_OK);

@@ -20,6 +20,7 @@ Wine's GL presentation) is read with ui_probe.exe. Screenshots go to BUILD/scree
 """
 import argparse
 import os
+import shutil
 import signal
 import struct
 import subprocess
@@ -59,6 +60,13 @@ COMPLETED_TEXT = (150, 306, 750, 352)
 DIALOG_TITLE = (110, 140, 790, 200)
 DIALOG_BODY = (110, 210, 790, 285)
 CLOSE_GLYPH = (870, 45)
+
+# Names of DLLs the program loads that are not on Windows' known-DLL list (so Windows would look
+# for them beside the executable first), and of some that system DLLs load in turn. version.dll
+# is left out: Wine's own start-up code loads it through the default search path before the
+# program runs, which Windows does not do.
+PLANTED_DLLS = ["winhttp", "bcrypt", "crypt32", "wintrust", "d2d1", "dwrite", "dwmapi",
+                "windowscodecs", "uxtheme", "comctl32"]
 MINIMISE_GLYPH = (825, 45)
 
 
@@ -179,9 +187,10 @@ class Driver:
     def winpath(self, path):
         return "Z:" + os.path.abspath(path).replace("/", "\\")
 
-    def start(self, exe, *args):
+    def start(self, exe, *args, env=None):
         log = open(os.path.join(self.work, os.path.basename(exe) + ".log"), "ab")
-        process = subprocess.Popen(["bash", self.wine_run, self.testbed, exe, *args], env=self.env,
+        process = subprocess.Popen(["bash", self.wine_run, self.testbed, exe, *args],
+                                   env=env or self.env,
                                    stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                    start_new_session=True)
         self.processes.append(process)
@@ -305,8 +314,8 @@ class Driver:
         self.check(ok, name)
         return image
 
-    def open_window(self, exe, *args, name):
-        process = self.start(exe, *args)
+    def open_window(self, exe, *args, name, env=None):
+        process = self.start(exe, *args, env=env)
         if not self.check(self.find_window(), f"{name}: window appears"):
             raise Failed(name)
         self.check(self.geometry["WIDTH"] == int(600 * self.dpi / 96) and
@@ -697,6 +706,48 @@ class Driver:
         self.wait_exit(process, "retry: closing the completion page ends with 0")
         self.forget_installation()
 
+    def scenario_planted_dlls(self):
+        """Started from a folder that also holds DLLs named like the system DLLs it uses, with
+        Wine told to prefer such DLLs to its own, the program loads none of them and still
+        installs."""
+        folder = os.path.join(self.work, "planted")
+        subprocess.run(["rm", "-rf", folder])
+        os.makedirs(folder)
+        exe = os.path.join(folder, "LumoraWebSetup.exe")
+        shutil.copy(self.setup_exe, exe)
+        probe = os.path.join(folder, "dll_search_probe.exe")
+        shutil.copy(os.path.join(self.build, "tests", "dll_search_probe.exe"), probe)
+        for name in PLANTED_DLLS:
+            shutil.copy(os.path.join(self.build, "tests", "planted.dll"),
+                        os.path.join(folder, name + ".dll"))
+        env = dict(self.env, WINEDLLOVERRIDES=",".join(PLANTED_DLLS) + "=n,b")
+
+        def loaded():
+            return sorted(n[:-len(".dll.loaded")] for n in os.listdir(folder) if n.endswith(".loaded"))
+
+        # Without a restricted search the planted copies win, so the check below means something.
+        with open(os.path.join(self.work, "probe.out"), "w+b") as out:
+            subprocess.run(["bash", self.wine_run, self.testbed, probe,
+                            *[n + ".dll" for n in PLANTED_DLLS]], env=env, stdout=out,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        self.check(loaded() == sorted(PLANTED_DLLS), "planted: an unprotected program loads them all",
+                   str(loaded()))
+        for name in os.listdir(folder):
+            if name.endswith(".loaded"):
+                os.remove(os.path.join(folder, name))
+
+        self.forget_installation()
+        self.serve_demo()
+        process = self.open_window(exe, name="planted", env=env)
+        self.wait_for(self.welcome_drawn, "planted: welcome page", timeout=60)
+        self.click(*centre(WELCOME_INSTALL))
+        self.wait_for(self.completion_shown, "planted: the installation completes", timeout=120,
+                      shot="planted-completed")
+        self.click(*CLOSE_GLYPH)
+        self.wait_exit(process, "planted: closing the completion page ends with 0")
+        self.check(loaded() == [], "planted: none of the planted DLLs was loaded", str(loaded()))
+        self.forget_installation()
+
     # ------------------------------------------------------------------------ harness scenarios
     def harness(self, name):
         commands = os.path.join(self.work, name + ".commands")
@@ -905,7 +956,8 @@ class Driver:
         self.serve_demo("--seconds", "200")
         scenarios = [self.scenario_welcome, self.scenario_custom, self.scenario_progress_and_questions,
                      self.scenario_disk_space, self.scenario_error_labels, self.scenario_high_dpi,
-                     self.scenario_real_install, self.scenario_real_retry]
+                     self.scenario_real_install, self.scenario_real_retry,
+                     self.scenario_planted_dlls]
         if only:
             scenarios = [s for s in scenarios if only in s.__name__]
         try:
