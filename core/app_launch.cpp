@@ -11,9 +11,6 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include <filesystem>
-#include <system_error>
-
 #include "core/installer_controller.h"
 #include "core/scoped_handle.h"
 #include "system/install_location.h"
@@ -31,8 +28,8 @@ constexpr int kShellWindowDesktop = 0x8;
 constexpr int kFindNeedDispatch = 0x1;
 
 bool IsRegularFile(const std::wstring& path) {
-  std::error_code error;  // status() follows links
-  return std::filesystem::is_regular_file(std::filesystem::path(path), error);
+  std::uint64_t size = 0;
+  return ReadFileSize(path, size);
 }
 
 VARIANT IntVariant(LONG value) {

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <filesystem>
-#include <fstream>
 #include <memory>
 
 #include "core/scoped_handle.h"
@@ -15,14 +13,11 @@ namespace {
 
 constexpr DWORD kTransferBufferSize = 65536;
 
-// Size of an existing regular file, or 0 when there is none or it cannot be read; a file
-// larger than expected is rewritten from the start.
+// Size of an existing file, or 0 when there is none or it cannot be read; a file larger than
+// expected is rewritten from the start.
 std::uint64_t ResumeOffset(const std::wstring& destination, std::uint64_t expectedSize) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExW(destination.c_str(), GetFileExInfoStandard, &data)) return 0;
-  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return 0;
-  const std::uint64_t size =
-      (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  std::uint64_t size = 0;
+  if (!ReadFileSize(destination, size)) return 0;
   return size > expectedSize ? 0 : size;
 }
 
@@ -67,10 +62,13 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& destination,
   // A 200 carries the whole file whatever was asked; a 206 continues at the offset.
   if (status == 200) offset = 0;
 
-  const std::ios::openmode mode =
-      std::ios::binary | std::ios::out | (offset > 0 ? std::ios::app : std::ios::trunc);
-  std::ofstream file(std::filesystem::path(destination), mode);
-  if (!file.is_open()) {
+  // Opened in append mode to resume and truncated otherwise, shared for reading and writing.
+  // Every chunk goes to the file in one write, so there is no buffer of our own to flush.
+  KernelHandle file(CreateFileW(destination.c_str(), offset > 0 ? FILE_APPEND_DATA : GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                offset > 0 ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr));
+  if (!file) {
     *message = L"无法写入下载缓存";
     return false;
   }
@@ -89,16 +87,15 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& destination,
       return false;
     }
     if (read == 0) {
-      file.flush();
-      if (file.good() && done == expectedSize) {
+      if (done == expectedSize) {
         message->clear();
         return true;
       }
       *message = L"安装包下载不完整";
       return false;
     }
-    file.write(buffer.get(), static_cast<std::streamsize>(read));
-    if (!file) {
+    DWORD written = 0;
+    if (!WriteFile(file.Get(), buffer.get(), read, &written, nullptr) || written != read) {
       *message = L"写入安装包失败";
       return false;
     }

@@ -2,8 +2,6 @@
 
 #include <shlobj.h>
 
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
 #include "core/scoped_handle.h"
@@ -45,8 +43,8 @@ std::wstring TempFolder() {
   auto getTempPath2 = reinterpret_cast<GetTempPath2Fn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
   wchar_t buffer[MAX_PATH + 1] = {};
-  const DWORD length = getTempPath2 ? getTempPath2(MAX_PATH + 1, buffer)
-                                    : GetTempPathW(MAX_PATH + 1, buffer);
+  const DWORD length =
+      getTempPath2 ? getTempPath2(MAX_PATH + 1, buffer) : GetTempPathW(MAX_PATH + 1, buffer);
   if (length == 0 || length > MAX_PATH) return {};
   std::wstring path(buffer, length);
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -72,9 +70,23 @@ std::wstring ParentPath(std::wstring_view path) {
 
 bool CreateDirectoryTree(const std::wstring& folder) {
   if (folder.empty()) return false;
-  std::error_code error;
-  std::filesystem::create_directories(std::filesystem::path(folder), error);
-  return std::filesystem::is_directory(std::filesystem::path(folder), error);
+  // Every prefix that ends a component, then the whole path. An existing folder answers
+  // "already exists" (or "access denied" near the root); only the end result counts.
+  for (size_t end = RootLength(folder); end <= folder.size(); ++end) {
+    if (end < folder.size() && !IsSeparator(folder[end])) continue;
+    if (end == 0 || IsSeparator(folder[end - 1])) continue;
+    CreateDirectoryW(folder.substr(0, end).c_str(), nullptr);
+  }
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool ReadFileSize(const std::wstring& path, std::uint64_t& size) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+  size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
 }
 
 bool IsNotFoundError(DWORD error) {
@@ -113,8 +125,8 @@ std::optional<std::wstring> ReadRegistryString(REGSAM view, const wchar_t* value
   const size_t units = size / sizeof(wchar_t);
   std::vector<wchar_t> buffer(units + 1, L'\0');
   DWORD querySize = size;
-  if (RegQueryValueExW(key.Get(), valueName, nullptr, &type,
-                       reinterpret_cast<BYTE*>(buffer.data()), &querySize) != ERROR_SUCCESS) {
+  if (RegQueryValueExW(key.Get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
+                       &querySize) != ERROR_SUCCESS) {
     return std::nullopt;
   }
   std::wstring text(buffer.data(), units);

@@ -36,6 +36,9 @@ std::wstring ParentPath(std::wstring_view path);
 // Creates folder and every missing parent; true when the folder exists afterwards.
 bool CreateDirectoryTree(const std::wstring& folder);
 
+// The size of the file at path; false when there is none, it is a folder, or it cannot be read.
+[[nodiscard]] bool ReadFileSize(const std::wstring& path, std::uint64_t& size);
+
 std::wstring DefaultInstallDirectory();
 std::wstring CacheDirectory();
 InstalledApplication FindInstalledApplication();

@@ -7,12 +7,11 @@
 #include <wintrust.h>
 
 #include <cwctype>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "core/scoped_handle.h"
+#include "system/install_location.h"
 
 namespace lum::installer {
 namespace {
@@ -44,14 +43,8 @@ bool VerifyPayload(const std::wstring& path, std::uint64_t expectedSize,
                    const std::wstring& expectedSha256, const std::wstring& expectedPublisher,
                    std::wstring& message) {
   // Size first: a partial download is refused without reading it.
-  std::error_code error;
-  const std::filesystem::path file(path);
-  if (!std::filesystem::exists(std::filesystem::status(file, error))) {
-    message = L"安装包大小校验失败";
-    return false;
-  }
-  const std::uintmax_t size = std::filesystem::file_size(file, error);
-  if (error || size != expectedSize) {
+  std::uint64_t size = 0;
+  if (!ReadFileSize(path, size) || size != expectedSize) {
     message = L"安装包大小校验失败";
     return false;
   }
