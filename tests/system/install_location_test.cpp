@@ -104,6 +104,35 @@ TEST(InstallLocationTest, JoinAndParent) {
   EXPECT_EQ(ParentPath(L"rel"), L"");
 }
 
+TEST(InstallLocationTest, FolderTreesAndFileSizes) {
+  const std::wstring root = test::FreshScratchDirectory(L"folders");
+  test::WriteFileBytes(root + L"\\file", "12345");
+  struct Case {
+    std::wstring folder;
+    bool created;
+  };
+  const Case cases[] = {
+      {root, true},                           // already there
+      {root + L"\\a\\b\\c", true},            // three levels missing
+      {root + L"\\d\\\\e\\", true},           // doubled and trailing separators
+      {root + L"/f/g", true},                 // forward slashes
+      {root + L"\\file\\sub", false},         // a file in the way
+      {root + L"\\file", false},              // the file itself
+      {L"Q:\\no-such-drive\\folder", false},  // nothing to create it on
+      {L"", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CreateDirectoryTree(c.folder), c.created) << testing::PrintToString(c.folder);
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(root + L"\\d\\e"));
+
+  std::uint64_t size = 99;
+  EXPECT_TRUE(ReadFileSize(root + L"\\file", size));
+  EXPECT_EQ(size, 5u);
+  EXPECT_FALSE(ReadFileSize(root + L"\\a", size));  // a folder
+  EXPECT_FALSE(ReadFileSize(root + L"\\missing", size));
+}
+
 TEST(DiskSpaceTest, ExistingFolderAndMissingSubfolders) {
   const std::wstring folder = test::FreshScratchDirectory(L"diskspace");
   const std::uint64_t existing = AvailableDiskSpace(folder);
@@ -112,8 +141,8 @@ TEST(DiskSpaceTest, ExistingFolderAndMissingSubfolders) {
   ASSERT_TRUE(GetDiskFreeSpaceExW(folder.c_str(), &expected, nullptr, nullptr));
   // Both readings come from the same volume; allow for other writers in between.
   const auto closeToExpected = [&](std::uint64_t value) {
-    const std::uint64_t diff = value > expected.QuadPart ? value - expected.QuadPart
-                                                         : expected.QuadPart - value;
+    const std::uint64_t diff =
+        value > expected.QuadPart ? value - expected.QuadPart : expected.QuadPart - value;
     return diff < 512ull * 1024 * 1024;
   };
   EXPECT_TRUE(closeToExpected(existing));
