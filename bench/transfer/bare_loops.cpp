@@ -80,8 +80,8 @@ bool BareCngSha256(const std::wstring& path, unsigned long bufferSize, std::wstr
     message = L"CNG set-up failed";
     return false;
   }
-  KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
   if (!file) {
     message = L"CreateFileW failed, error=" + std::to_wstring(GetLastError());
     return false;

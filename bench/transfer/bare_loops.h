@@ -16,7 +16,6 @@ namespace lum::installer::bench {
 
 // SHA-256 of a file through CNG, reading bufferSize bytes at a time.
 [[nodiscard]] bool BareCngSha256(const std::wstring& path, unsigned long bufferSize,
-                                 std::wstring& digest, std::uint64_t& bytes,
-                                 std::wstring& message);
+                                 std::wstring& digest, std::uint64_t& bytes, std::wstring& message);
 
 }  // namespace lum::installer::bench

@@ -26,8 +26,7 @@ std::wstring Quoted(const std::wstring& arg) {
       ++slashes;
       continue;
     }
-    if (c == L'"') out.append(slashes * 2 + 1, L'\\');
-    else out.append(slashes, L'\\');
+    out.append(c == L'"' ? slashes * 2 + 1 : slashes, L'\\');
     slashes = 0;
     out.push_back(c);
   }

@@ -97,8 +97,8 @@ int wmain(int argc, wchar_t** argv) {
     if (destination == L"-") destination.clear();
     if (!destination.empty()) DeleteFileW(destination.c_str());
     Span span;
-    const bool ok = bench::BareWinHttpDownload(argv[2], destination, kTransferBufferSize, bytes,
-                                               message);
+    const bool ok =
+        bench::BareWinHttpDownload(argv[2], destination, kTransferBufferSize, bytes, message);
     span.Stop();
     return Report(destination.empty() ? L"download.bare_discard" : L"download.bare", ok, message,
                   bytes, span, L"");
@@ -119,7 +119,8 @@ int wmain(int argc, wchar_t** argv) {
     span.Stop();
     return Report(L"hash.bare", ok, message, bytes, span, L" digest=" + digest);
   }
-  Print(L"usage: transfer_bench.exe download-product URL DEST SIZE | download-bare URL DEST|- | "
-        L"hash-product FILE | hash-bare FILE");
+  Print(
+      L"usage: transfer_bench.exe download-product URL DEST SIZE | download-bare URL DEST|- | "
+      L"hash-product FILE | hash-bare FILE");
   return 2;
 }
