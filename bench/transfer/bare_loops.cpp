@@ -22,6 +22,8 @@ bool BareWinHttpDownload(const std::wstring& url, const std::wstring& destinatio
     message = L"WinHttpOpen failed, error=" + std::to_wstring(GetLastError());
     return false;
   }
+  // The product's time-outs (they made no measurable difference to the throughput here).
+  WinHttpSetTimeouts(session.Get(), 10000, 10000, 30000, 30000);
   WinHttpHandle connection(WinHttpConnect(session.Get(), parts.host.c_str(), parts.port, 0));
   if (!connection) {
     message = L"WinHttpConnect failed, error=" + std::to_wstring(GetLastError());
