@@ -29,8 +29,8 @@ trap cleanup EXIT
 
 wine_run() { bash "$source_dir/tools/testbed/wine-run.sh" "$testbed" "$@"; }
 
-echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')"
-echo "Wine: $(wine --version 2>/dev/null), display: Xvfb $(Xvfb -version 2>&1 | grep -m1 -o 'X Server [0-9.]*' | cut -d' ' -f3) $(cat "$testbed/display") 1280x1024x24, at 96 DPI"
+echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//'), load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Wine: $(wine --version 2>/dev/null); display: Xvfb $(dpkg-query -W -f='${Version}' xvfb 2>/dev/null) on $(cat "$testbed/display"), 1280x1024x24, 96 DPI"
 echo
 
 echo "== 1. Process start to the first painted frame =="
