@@ -141,9 +141,14 @@ void MainWindow::OnInstallerStatus(LPARAM lParam) {
   // The posted copy belongs to this thread from here on.
   const std::unique_ptr<InstallerStatus> status(reinterpret_cast<InstallerStatus*>(lParam));
   if (!status) return;
+  // A download reports every buffer read, but the bar moves about 85 times: a status that shows
+  // nothing new does not repaint (a paint costs far more than the status handling).
+  const bool changed =
+      status->stage != displayedStatus.stage || status->progress != displayedStatus.progress ||
+      status->message != displayedStatus.message || status->errorCode != displayedStatus.errorCode;
   displayedStatus = *status;
   if (displayedStatus.stage == InstallStage::Failed) RunModalDialog(DialogKind::InstallError);
-  Invalidate();
+  if (changed) Invalidate();
 }
 
 void MainWindow::OnInstallerConfirm(LPARAM lParam) {
