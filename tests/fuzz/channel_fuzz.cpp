@@ -541,6 +541,7 @@ int Main(int argc, wchar_t** argv) {
       campaign.EndCase();
     }
     for (std::uint64_t index = first; options.input.empty() && index < last; ++index) {
+      campaign.NoteIndex(index);
       Rng rng = campaign.CaseRng(index);
       const std::size_t kind = static_cast<std::size_t>(rng.Below(kChannelKindCount));
       const std::string bytes = GenerateChannelBytes(rng, kind);
@@ -564,6 +565,7 @@ int Main(int argc, wchar_t** argv) {
       campaign.EndCase();
     }
     for (std::uint64_t index = first; options.input.empty() && index < last; ++index) {
+      campaign.NoteIndex(index);
       Rng rng = campaign.CaseRng(index);
       const std::size_t kind = static_cast<std::size_t>(rng.Below(kClickKindCount));
       const ClickCase c = GenerateClickCase(rng, kind);

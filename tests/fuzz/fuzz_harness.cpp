@@ -228,6 +228,13 @@ Rng Campaign::CaseRng(std::uint64_t index) const {
   return Rng(Mix(Mix(options_.seed ^ salt_) ^ index));
 }
 
+void Campaign::NoteIndex(std::uint64_t index) {
+  std::lock_guard lock(Active().mutex);
+  currentIndex_ = index;
+  Active().index = index;
+  Active().input = nullptr;
+}
+
 void Campaign::BeginCase(std::uint64_t index, std::size_t kind, const std::string& input) {
   ActiveCase& active = Active();
   std::lock_guard lock(active.mutex);

@@ -60,6 +60,8 @@ class Campaign {
   // The generator of one case: a function of the seed, the target and the index only.
   Rng CaseRng(std::uint64_t index) const;
 
+  // The case about to be generated, for the reports of a fault in the generator itself.
+  void NoteIndex(std::uint64_t index);
   // Arms the watchdog and the crash handler with this input; EndCase disarms them.
   void BeginCase(std::uint64_t index, std::size_t kind, const std::string& input);
   void EndCase();

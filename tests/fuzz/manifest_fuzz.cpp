@@ -69,6 +69,11 @@ std::vector<Seed> LoadSeeds(const std::wstring& folder) {
   return seeds;
 }
 
+// Compact text; a member name cut inside a UTF-8 sequence is written with U+FFFD.
+std::string Dump(const Json& tree) {
+  return tree.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 // Every value of the tree, in document order (the tree is a shallow seed; recursion is fine).
 void CollectNodes(Json& node, std::vector<Json*>& nodes) {
   nodes.push_back(&node);
@@ -177,7 +182,7 @@ std::string ReplaceFirst(std::string text, std::string_view what, std::string_vi
 // The tree serialised with the value node replaced by raw text.
 std::string WithRawValue(Json tree, Rng& rng, const std::string& raw) {
   *PickNode(rng, tree, rng.OneIn(20)) = kMark;
-  return ReplaceFirst(tree.dump(), std::string("\"") + kMark + "\"", raw);
+  return ReplaceFirst(Dump(tree), std::string("\"") + kMark + "\"", raw);
 }
 
 std::string LongText(Rng& rng) {
@@ -217,12 +222,12 @@ std::string WithRawInString(Json tree, Rng& rng, const std::string& raw) {
   } else {
     *PickNode(rng, tree, false) = kMark;
   }
-  return ReplaceFirst(tree.dump(), kMark, raw);
+  return ReplaceFirst(Dump(tree), kMark, raw);
 }
 
 std::string DuplicateKey(Json tree, Rng& rng, const std::vector<const Seed*>& parsed) {
   Json* object = PickObjectWithMembers(rng, tree);
-  if (object == nullptr) return tree.dump();
+  if (object == nullptr) return Dump(tree);
   const std::string key = PickKey(rng, *object);
   Json second;
   switch (rng.Below(3)) {
@@ -242,7 +247,7 @@ std::string DuplicateKey(Json tree, Rng& rng, const std::vector<const Seed*>& pa
   // the repeated name lands before or after the original once renamed in the text.
   const char* placeholder = rng.OneIn(2) ? " ~DUP~" : "~~DUP~~";
   (*object)[placeholder] = std::move(second);
-  return ReplaceFirst(tree.dump(), Json(placeholder).dump(), Json(key).dump());
+  return ReplaceFirst(Dump(tree), Dump(Json(placeholder)), Dump(Json(key)));
 }
 
 struct GeneratedCase {
@@ -285,7 +290,7 @@ GeneratedCase Generate(Rng& rng, const std::vector<Seed>& seeds,
       Json tree = seed.tree;
       Json* node = PickNode(rng, tree, rng.OneIn(20));
       *node = ValueOfAnotherType(rng, *node);
-      body = tree.dump();
+      body = Dump(tree);
       break;
     }
     case kKeyChange: {
@@ -296,7 +301,7 @@ GeneratedCase Generate(Rng& rng, const std::vector<Seed>& seeds,
         object->erase(key);
         (*object)[RenamedKey(rng, key)] = std::move(value);
       }
-      body = tree.dump();
+      body = Dump(tree);
       break;
     }
     case kDeepNesting:
@@ -332,7 +337,7 @@ GeneratedCase Generate(Rng& rng, const std::vector<Seed>& seeds,
       Json tree = seed.tree;
       Json donor = rng.Pick(parsed)->tree;
       *PickNode(rng, tree, false) = *PickNode(rng, donor, true);
-      body = tree.dump();
+      body = Dump(tree);
       break;
     }
     default:
@@ -487,6 +492,7 @@ int Main(int argc, wchar_t** argv) {
   const std::uint64_t first = options.singleIndex ? options.index : 0;
   const std::uint64_t last = options.singleIndex ? options.index + 1 : options.count;
   for (std::uint64_t index = first; index < last; ++index) {
+    campaign.NoteIndex(index);
     Rng rng = campaign.CaseRng(index);
     const GeneratedCase c = Generate(rng, seeds, parsed);
     campaign.BeginCase(index, c.kind, c.body);
