@@ -38,13 +38,14 @@ enum Kind : std::size_t {
   kDuplicateKey,
   kLongString,
   kSplice,
+  kFieldValue,
   kKindCount
 };
 
 const std::vector<std::string> kKindNames = {
     "seed_as_is",   "byte_flip",     "byte_insert", "byte_delete",  "truncate",
     "havoc",        "type_swap",     "key_change",  "deep_nesting", "edge_number",
-    "invalid_utf8", "duplicate_key", "long_string", "splice"};
+    "invalid_utf8", "duplicate_key", "long_string", "splice",       "field_value"};
 
 // Placeholder that the tree mutations put where raw text goes after serialising.
 constexpr char kMark[] = "~~FUZZ~~";
@@ -250,6 +251,90 @@ std::string DuplicateKey(Json tree, Rng& rng, const std::vector<const Seed*>& pa
   return ReplaceFirst(Dump(tree), Dump(Json(placeholder)), Dump(Json(key)));
 }
 
+// Well-typed strings at the edges of the field rules, so that validation (not only the parse)
+// gets hostile values.
+std::string EdgeString(Rng& rng) {
+  static const std::vector<std::string> items = {
+      "",
+      "x64",
+      "X64",
+      "x86",
+      "x64 ",
+      "bundled",
+      "Bundled",
+      "online",
+      "https://",
+      "https://x",
+      "HTTPS://x/y",
+      "http://x/y",
+      " https://x/y",
+      "https://x/\\ny",
+      "https://x/\\ry",
+      "https:/x/y",
+      "https://localhost:8443/a.exe",
+      "3f0a9c2e5b7d4e1f8a6c0b9d2e4f6a8b1c3d5e7f9a0b2c4d6e8f0a1b3c5d7e9f",
+      "3F0A9C2E5B7D4E1F8A6C0B9D2E4F6A8B1C3D5E7F9A0B2C4D6E8F0A1B3C5D7E9F",
+      "3f0a9c2e5b7d4e1f8a6c0b9d2e4f6a8b1c3d5e7f9a0b2c4d6e8f0a1b3c5d7e9",
+      "3f0a9c2e5b7d4e1f8a6c0b9d2e4f6a8b1c3d5e7f9a0b2c4d6e8f0a1b3c5d7e9fa",
+      "3f0a9c2e5b7d4e1f8a6c0b9d2e4f6a8b1c3d5e7f9a0b2c4d6e8f0a1b3c5d7e9g",
+      "\\uff13f0a9c2e5b7d4e1f8a6c0b9d2e4f6a8b1c3d5e7f9a0b2c4d6e8f0a1b3c5d7e9",
+      "Velmont Harbor Network Technology Co., Ltd.",
+      "VELMONT HARBOR NETWORK TECHNOLOGY CO., LTD.",
+      "Velmont Harbor Network Technology Co., Ltd",
+      "Velmont Harbor Network Technology Co., Ltd. ",
+      "Velmont Harbor Networ\\u212a Technology Co., Ltd.",
+      "\\u0000",
+      "1.0.0",
+      "1.0",
+      "1",
+      "0.9",
+      "1.0.1",
+      "1.0.0.0.1",
+      "1.2.",
+      "1..2",
+      ".1",
+      "1.2..",
+      "V1.0",
+      "1.0-beta",
+      "1,0",
+      " 1.0",
+      "18446744073709551615",
+      "18446744073709551616",
+      "0.0.0",
+      "00001.0000",
+      "\\uff11.0",
+      "guanwang",
+      "baidu2",
+      "lumora-x64",
+      "Lumora-x64",
+      "\\u4e2d\\u6587",
+      "\\ud83d\\ude00"};
+  return rng.Pick(items);
+}
+
+// A string node (or a member name) of the tree becomes one of the edge strings.
+std::string WithEdgeString(Json tree, Rng& rng) {
+  std::vector<Json*> nodes;
+  CollectNodes(tree, nodes);
+  std::vector<Json*> strings;
+  for (Json* node : nodes) {
+    if (node->is_string()) strings.push_back(node);
+  }
+  Json* object = PickObjectWithMembers(rng, tree);
+  const std::string text = "\"" + EdgeString(rng) + "\"";  // JSON text, escapes included
+  if (object != nullptr && (strings.empty() || rng.OneIn(4))) {
+    const std::string key = PickKey(rng, *object);
+    Json value = (*object)[key];
+    object->erase(key);
+    (*object)[kMark] = std::move(value);
+  } else if (!strings.empty()) {
+    *strings[static_cast<std::size_t>(rng.Below(strings.size()))] = kMark;
+  } else {
+    return Dump(tree);
+  }
+  return ReplaceFirst(Dump(tree), std::string("\"") + kMark + "\"", text);
+}
+
 struct GeneratedCase {
   std::size_t kind = kSeedAsIs;
   std::string body;
@@ -340,6 +425,10 @@ GeneratedCase Generate(Rng& rng, const std::vector<Seed>& seeds,
       body = Dump(tree);
       break;
     }
+    case kFieldValue:
+      body = WithEdgeString(seed.tree, rng);
+      if (rng.OneIn(3)) body = WithEdgeString(Json::parse(body, nullptr, false), rng);
+      break;
     default:
       break;
   }
