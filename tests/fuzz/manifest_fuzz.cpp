@@ -346,7 +346,7 @@ GeneratedCase Generate(Rng& rng, const std::vector<Seed>& seeds,
                        const std::vector<const Seed*>& parsed) {
   GeneratedCase c;
   c.channel = rng.OneIn(8) ? "baidu2" : "guanwang";
-  // Weights: byte-level kinds and the tree kinds about equally often.
+  // Every kind equally often, but most draws of seed_as_is become havoc.
   c.kind = static_cast<std::size_t>(rng.Below(kKindCount));
   if (c.kind == kSeedAsIs && !rng.OneIn(4)) c.kind = kHavoc;
   const bool treeKind = c.kind >= kTypeSwap;
@@ -492,7 +492,11 @@ std::string CheckAccepted(const PayloadInfo& p, const Json& document, const std:
   return {};
 }
 
-void RunCase(Campaign& campaign, const std::string& body, const std::string& channel) {
+void RunCase(Campaign& campaign, const std::string& body, const std::string& channel,
+             const std::string& seedName) {
+  const auto report = [&](const std::string& what) {
+    campaign.Finding(what + " (channel " + channel + ", mutated from " + seedName + ")");
+  };
   PayloadInfo payload;
   payload.name = L"untouched";
   payload.size = 7;
@@ -502,21 +506,21 @@ void RunCase(Campaign& campaign, const std::string& body, const std::string& cha
   try {
     accepted = SelectManifestPayload(body, Widen(channel), payload, message);
   } catch (const std::exception& e) {
-    campaign.Finding(std::string("exception escaped SelectManifestPayload: ") + e.what());
+    report(std::string("exception escaped SelectManifestPayload: ") + e.what());
     campaign.Outcome("exception");
     return;
   } catch (...) {
-    campaign.Finding("non-standard exception escaped SelectManifestPayload");
+    report("non-standard exception escaped SelectManifestPayload");
     campaign.Outcome("exception");
     return;
   }
   const std::string label = Label(accepted, message);
   campaign.Outcome(label);
   if (accepted ? !message.empty() : LabelOf(message) == nullptr) {
-    campaign.Finding("message outside the allowed set: " + label);
+    report("message outside the allowed set: " + label);
   }
   if (!accepted && !SamePayload(payload, before)) {
-    campaign.Finding("a refused manifest changed the payload out-parameter");
+    report("a refused manifest changed the payload out-parameter");
   }
 
   const Json document = Json::parse(body, nullptr, /*allow_exceptions=*/false);
@@ -525,15 +529,15 @@ void RunCase(Campaign& campaign, const std::string& body, const std::string& cha
                                     : ExpectedManifestMessage(document, channel);
   const std::wstring got = accepted ? std::wstring() : message;
   if (got != expected) {
-    campaign.Finding("channel " + channel + ": got " + Label(accepted, message) +
-                     ", the reference reading gives " + Label(expected.empty(), expected));
+    report("got " + Label(accepted, message) + ", the reference reading gives " +
+           Label(expected.empty(), expected));
   }
   if (accepted && !document.is_discarded()) {
     try {
       const std::string problem = CheckAccepted(payload, document, channel);
-      if (!problem.empty()) campaign.Finding("accepted entry breaks a rule: " + problem);
+      if (!problem.empty()) report("accepted entry breaks a rule: " + problem);
     } catch (const std::exception& e) {
-      campaign.Finding(std::string("accepted entry not found in the document: ") + e.what());
+      report(std::string("accepted entry not found in the document: ") + e.what());
     }
   }
 }
@@ -554,7 +558,7 @@ int Main(int argc, wchar_t** argv) {
     }
     for (const char* channel : {"guanwang", "baidu2"}) {
       campaign.BeginCase(0, kSeedAsIs, body);
-      RunCase(campaign, body, channel);
+      RunCase(campaign, body, channel, "the input file");
       campaign.EndCase();
     }
     return campaign.Finish();
@@ -586,7 +590,7 @@ int Main(int argc, wchar_t** argv) {
     const GeneratedCase c = Generate(rng, seeds, parsed);
     campaign.BeginCase(index, c.kind, c.body);
     campaign.MaybeInjectFault();
-    RunCase(campaign, c.body, c.channel);
+    RunCase(campaign, c.body, c.channel, c.seedName);
     campaign.EndCase();
   }
   return campaign.Finish();
