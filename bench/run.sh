@@ -7,7 +7,7 @@ source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$source_dir/build}")
 testbed=$build/testbed
 started=0
-if ! { [[ -f $testbed/server.pid ]] && kill -0 "$(cat "$testbed/server.pid")" 2>/dev/null; }; then
+if ! bash "$source_dir/tools/testbed/testbed.sh" running "$testbed"; then
   bash "$source_dir/tools/testbed/testbed.sh" start "$testbed" >/dev/null
   started=1
 fi

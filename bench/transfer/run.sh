@@ -41,7 +41,7 @@ control() { # control PATH JSON
     "https://localhost:$port/_control/$1" >/dev/null
 }
 server_up() {
-  [[ -d $testbed/prefix && -f $testbed/server.pid ]] && kill -0 "$(cat "$testbed/server.pid")" 2>/dev/null &&
+  bash "$src/tools/testbed/testbed.sh" running "$testbed" &&
     curl -sS --fail --cacert "$ca" "https://localhost:$port/_control/ping" >/dev/null 2>&1
 }
 field() { # field NAME LINE

@@ -14,13 +14,8 @@ for exe in window_start_bench bench_first_frame_real bench_first_frame_minimal w
   [[ -f $bench/$exe.exe ]] || { echo "missing $bench/$exe.exe: build $build first" >&2; exit 1; }
 done
 
-running() {
-  [[ -f $testbed/server.pid && -f $testbed/display && -f $testbed/xvfb.pid ]] &&
-    kill -0 "$(cat "$testbed/server.pid")" 2>/dev/null &&
-    kill -0 "$(cat "$testbed/xvfb.pid")" 2>/dev/null
-}
 started=0
-if ! running; then
+if ! bash "$source_dir/tools/testbed/testbed.sh" running "$testbed"; then
   bash "$source_dir/tools/testbed/testbed.sh" start "$testbed" >/dev/null
   started=1
 fi

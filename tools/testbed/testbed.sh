@@ -3,6 +3,7 @@
 # test root CA, and the local release server.
 #   testbed.sh start TESTBED_DIR     (reads TESTBED_DIR/config.sh written by CMake)
 #   testbed.sh stop TESTBED_DIR
+#   testbed.sh running TESTBED_DIR   (succeeds when its prefix, Xvfb and server are all there)
 set -euo pipefail
 action=$1
 testbed=$(realpath -m "$2")
@@ -114,8 +115,11 @@ ENV
   echo "testbed: ready (prefix $WINEPREFIX, display $DISPLAY, server port $LUM_DEV_PORT)"
 }
 
+alive() { [[ -f $1 ]] && kill -0 "$(cat "$1")" 2>/dev/null; }
+
 case $action in
   start) start ;;
   stop) stop; echo "testbed: stopped" ;;
-  *) echo "usage: testbed.sh start|stop TESTBED_DIR" >&2; exit 2 ;;
+  running) [[ -d $WINEPREFIX ]] && alive "$testbed/xvfb.pid" && alive "$testbed/server.pid" ;;
+  *) echo "usage: testbed.sh start|stop|running TESTBED_DIR" >&2; exit 2 ;;
 esac
