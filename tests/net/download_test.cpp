@@ -19,6 +19,7 @@ namespace {
 
 using test::ReleaseServer;
 using test::RouteOptions;
+using test::SameBytes;
 
 constexpr std::uint64_t kSize = 300000;
 constexpr wchar_t kBadStatus[] = L"下载服务器返回异常状态";
@@ -28,15 +29,6 @@ constexpr wchar_t kReadFailed[] = L"读取安装包失败";
 constexpr wchar_t kSizeMismatch[] = L"下载文件大小异常";
 constexpr wchar_t kNoFolder[] = L"无法创建下载缓存目录";
 constexpr wchar_t kCannotOpen[] = L"无法写入下载缓存";
-
-// Compares file contents without printing megabytes when they differ.
-::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
-  if (actual == expected) return ::testing::AssertionSuccess();
-  std::size_t at = 0;
-  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
-  return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
-                                       << ", first difference at byte " << at;
-}
 
 using Report = std::pair<std::uint64_t, std::uint64_t>;
 

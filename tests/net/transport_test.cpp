@@ -5,6 +5,7 @@
 #include <string>
 
 #include "tests/net/server_test_fixture.h"
+#include "tests/support/test_env.h"
 
 namespace lum::installer {
 namespace {
@@ -12,15 +13,7 @@ namespace {
 using test::RecordedRequest;
 using test::ReleaseServer;
 using test::RouteOptions;
-
-// Compares file contents without printing megabytes when they differ.
-::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
-  if (actual == expected) return ::testing::AssertionSuccess();
-  std::size_t at = 0;
-  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
-  return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
-                                       << ", first difference at byte " << at;
-}
+using test::SameBytes;
 
 constexpr wchar_t kNotHttps[] = L"下载地址必须使用 HTTPS";
 constexpr wchar_t kBadStatus[] = L"安装配置服务返回异常状态";

@@ -15,7 +15,8 @@ namespace lum::test {
 
 std::wstring TestEnv(const wchar_t* name) {
   std::vector<wchar_t> buffer(32768);
-  const DWORD length = GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+  const DWORD length =
+      GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
   if (length == 0 || length >= buffer.size()) {
     ADD_FAILURE() << "test bed variable missing: " << std::filesystem::path(name).string();
     return {};
@@ -63,6 +64,14 @@ void RemoveTree(const std::wstring& path) {
   }
   SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
   std::filesystem::remove_all(path, ignored);
+}
+
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  std::size_t at = 0;
+  while (at < actual.size() && at < expected.size() && actual[at] == expected[at]) ++at;
+  return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
+                                       << ", first difference at byte " << at;
 }
 
 }  // namespace lum::test

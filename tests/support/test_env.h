@@ -1,6 +1,8 @@
 // Paths and files of the test bed (see tools/testbed/testbed.sh).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <string_view>
 
@@ -20,5 +22,8 @@ std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, std::string_view bytes);
 bool PathExists(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
+
+// Compares file contents without printing megabytes when they differ.
+::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected);
 
 }  // namespace lum::test
