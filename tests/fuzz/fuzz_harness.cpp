@@ -336,20 +336,6 @@ std::vector<std::wstring> ListFiles(const std::wstring& folder, std::wstring_vie
   return files;
 }
 
-std::string Printable(std::wstring_view text) {
-  std::string out;
-  for (const wchar_t c : text) {
-    if (c >= 0x20 && c < 0x7F) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      char escape[8];
-      std::snprintf(escape, sizeof(escape), "\\u%04x", static_cast<unsigned>(c));
-      out += escape;
-    }
-  }
-  return out;
-}
-
 std::string Printable(std::string_view bytes) {
   std::string out;
   for (const char c : bytes) {

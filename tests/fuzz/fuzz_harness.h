@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "tests/support/printable.h"
+
 namespace lum::installer::fuzz {
 
 // splitmix64: small, fast, and the same sequence on every platform.
@@ -100,7 +102,7 @@ class Campaign {
 std::vector<std::wstring> ListFiles(const std::wstring& folder, std::wstring_view extension);
 
 // For printing: ASCII as is, everything else as \uXXXX.
-std::string Printable(std::wstring_view text);
+using lum::test::Printable;
 std::string Printable(std::string_view bytes);
 std::string ToUtf8(std::wstring_view text);
 

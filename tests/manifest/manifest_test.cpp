@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
 
 #include "manifest/version.h"
+#include "tests/support/printable.h"
 #include "tests/support/test_env.h"
 
 namespace lum::installer {
@@ -23,21 +23,6 @@ constexpr wchar_t kUnsafe[] = L"安装包配置不安全或不完整";
 constexpr wchar_t kUntrusted[] = L"安装包发布者配置不受信任";
 constexpr wchar_t kAccepted[] = L"";
 constexpr std::uint64_t kMax = UINT64_MAX;
-
-// Readable in failure output: ASCII as is, everything else as \uXXXX.
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (const wchar_t c : text) {
-    if (c >= 0x20 && c < 0x7F) {
-      out.push_back(static_cast<char>(c));
-    } else {
-      char escape[8];
-      snprintf(escape, sizeof(escape), "\\u%04x", static_cast<unsigned>(c));
-      out += escape;
-    }
-  }
-  return out;
-}
 
 std::string ReadFixture(const char* name) {
   const std::wstring path =
@@ -64,10 +49,10 @@ TEST_P(ManifestFixtureTest, SelectsOrRefusesWithTheExactMessage) {
   PayloadInfo payload;
   std::wstring message = L"stale";
   const bool accepted = SelectManifestPayload(ReadFixture(c.file), L"guanwang", payload, message);
-  EXPECT_EQ(Narrow(message), Narrow(c.message));
+  EXPECT_EQ(test::Printable(message), test::Printable(c.message));
   EXPECT_EQ(accepted, std::wstring(c.message).empty());
   if (accepted) {
-    EXPECT_EQ(Narrow(payload.name), Narrow(c.payloadName));
+    EXPECT_EQ(test::Printable(payload.name), test::Printable(c.payloadName));
     EXPECT_EQ(payload.size, c.size);
   }
 }
@@ -204,7 +189,7 @@ TEST(ParseManifestTest, FailureLeavesThePreviousResultAlone) {
   ASSERT_TRUE(ParseManifest(ReadFixture("valid"), manifest, message));
   // A document that fails part-way through its entries leaves nothing of itself behind.
   EXPECT_FALSE(ParseManifest(ReadFixture("unselected_size_string"), manifest, message));
-  EXPECT_EQ(Narrow(message), Narrow(kFormat));
+  EXPECT_EQ(test::Printable(message), test::Printable(kFormat));
   EXPECT_EQ(manifest.payloads.size(), 1u);
   EXPECT_EQ(manifest.channels.size(), 2u);
 }
@@ -222,7 +207,7 @@ TEST(ValidateManifestTest, CopiesTheSelectedEntryAndClearsTheMessage) {
   // A newer bootstrapper may use a manifest that an older one must refuse.
   manifest.minimumBootstrapperVersion = L"1.5";
   EXPECT_FALSE(ValidateManifest(manifest, L"baidu2", L"1.0.0", payload, message));
-  EXPECT_EQ(Narrow(message), Narrow(kTooOld));
+  EXPECT_EQ(test::Printable(message), test::Printable(kTooOld));
   EXPECT_TRUE(ValidateManifest(manifest, L"baidu2", L"1.5.0", payload, message));
 }
 
@@ -241,7 +226,7 @@ TEST(IsSecureDownloadUrlTest, Rules) {
       {std::wstring(L"https://a\0b", 11), true},
   };
   for (const auto& [url, secure] : table)
-    EXPECT_EQ(IsSecureDownloadUrl(url), secure) << Narrow(url);
+    EXPECT_EQ(IsSecureDownloadUrl(url), secure) << test::Printable(url);
 }
 
 TEST(IsTrustedPublisherTest, IgnoresAsciiCaseOnly) {
