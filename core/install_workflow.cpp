@@ -16,6 +16,7 @@
 #include "net/download.h"
 #include "system/payload_verification.h"
 #include "system/process_control.h"
+#include "system/protected_folder.h"
 
 namespace lum::installer {
 namespace {
@@ -25,62 +26,16 @@ constexpr std::chrono::milliseconds kRetryDelay{500};
 constexpr unsigned kCloseTimeoutSeconds = 10;
 constexpr std::int32_t kDownloadShare = 85;
 
-// 0 when the path is absent (or its status reads "not found"), else the Windows error of the
-// status query; found tells whether anything stands at the path.
-DWORD QueryPackageStatus(const std::wstring& path, bool& found) {
-  found = false;
-  if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
-    found = true;
-    return 0;
-  }
-  const DWORD error = GetLastError();
-  return IsNotFoundError(error) ? 0 : error;
-}
-
-// Removes a file or an empty folder; a path that does not exist counts as removed.
-DWORD RemovePackage(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    const DWORD error = GetLastError();
-    return IsNotFoundError(error) ? 0 : error;
-  }
-  if (attributes & FILE_ATTRIBUTE_READONLY) {
-    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-  }
-  const BOOL removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str())
-                                                               : DeleteFileW(path.c_str());
-  if (removed) return 0;
-  const DWORD error = GetLastError();
-  return IsNotFoundError(error) ? 0 : error;
-}
-
-// Another process of the same user can write the cache folder. From just before verification
-// until the package has been started, a handle that shares reading only keeps anyone from
-// replacing, renaming or deleting the verified bytes; reads (the verification's own included)
-// stay possible.
-KernelHandle HoldPackage(const std::wstring& path, DWORD& error) {
-  KernelHandle hold(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  error = hold ? 0 : GetLastError();
-  return hold;
-}
-
-// Verification with the package held; the hold stays with the caller when it succeeds.
-bool VerifyHeldPackage(const std::wstring& path, const PayloadInfo& payload, KernelHandle& hold,
-                       std::wstring& message) {
-  DWORD holdError = 0;
-  hold = HoldPackage(path, holdError);
-  if (!VerifyPayload(path, payload.size, payload.sha256, kTrustedPublisher, message)) {
-    hold.Reset();
-    return false;
-  }
-  if (!hold) {
-    // Verified bytes that cannot be held could still change before they run.
-    message = L"无法锁定安装包，error=" + std::to_wstring(static_cast<long>(holdError));
-    return false;
-  }
-  return true;
-}
+// The hold on the package from its verification until it has run: it reads and shares nothing
+// but reading, so nobody replaces, renames, deletes or writes the verified bytes, while the
+// package itself can still open its own file (NSIS reads it sharing only reading).
+constexpr DWORD kHoldAccess = GENERIC_READ;
+// The download writes through this handle, which holds the file in the same way from its first
+// byte on.
+constexpr DWORD kWriterAccess = GENERIC_READ | GENERIC_WRITE | DELETE | FILE_WRITE_ATTRIBUTES;
+// The package's private TEMP inside the protected folder, where NSIS unpacks its plug-ins; one
+// per process, as bootstrappers in two logon sessions share the folder.
+std::wstring TempFolderName() { return L"Temp-" + std::to_wstring(GetCurrentProcessId()); }
 
 std::int32_t DownloadPercent(std::uint64_t done, std::uint64_t total) {
   if (total == 0) return 0;
@@ -90,14 +45,62 @@ std::int32_t DownloadPercent(std::uint64_t done, std::uint64_t total) {
   return percent > kDownloadShare - 1 ? kDownloadShare - 1 : percent;
 }
 
+std::wstring WithError(const wchar_t* text, DWORD error) {
+  return text + std::to_wstring(static_cast<long>(error));
+}
+
+// The package's digest, taken from the bytes as the download writes them, so that after the last
+// byte only the signature check reads the file again. It stands only when it has seen every byte
+// of the file in order; otherwise the verification reads the file itself.
+class WrittenDigest {
+ public:
+  void OnWritten(std::uint64_t offset, const char* data, DWORD size) {
+    if (offset == 0) {  // the file is written from its start (again)
+      hash_.Restart();
+      hashed_ = 0;
+      inOrder_ = true;
+    }
+    if (!inOrder_ || offset != hashed_) {
+      inOrder_ = false;
+      return;
+    }
+    hash_.Update(data, size);
+    hashed_ += size;
+  }
+
+  // Empty unless it covers exactly the size bytes of the file.
+  std::wstring Digest(std::uint64_t size) {
+    std::wstring digest;
+    std::wstring ignored;
+    if (!inOrder_ || hashed_ != size || !hash_.Finish(digest, ignored)) return {};
+    return digest;
+  }
+
+ private:
+  Sha256 hash_;
+  std::uint64_t hashed_ = 0;
+  bool inOrder_ = true;
+};
+
 }  // namespace
 
 void InstallerController::Run(InstallOptions options) {
   const auto startTime = std::chrono::steady_clock::now();
-  std::wstring message;
   PublishStatus(InstallStage::Preparing, 0, kTextPreparing, L"");
+  PayloadInfo offered;
+  if (!Prepare(options, offered)) return;
 
-  // Manifest.
+  ProtectedFolder folder;
+  KernelHandle hold;
+  if (!AcquirePackage(offered, folder, hold)) return;
+  SendMetricsEvent("web_install_verify_success", L"");
+  if (!CloseRunningApplication()) return;
+  InstallPackage(std::move(options), folder, hold, startTime);
+}
+
+// Manifest, installed version and disk space.
+bool InstallerController::Prepare(const InstallOptions& options, PayloadInfo& offered) {
+  std::wstring message;
   bool networkFailed = false;
   if (!LoadManifest(message, networkFailed)) {
     WriteLog(L"manifest", message);
@@ -106,20 +109,20 @@ void InstallerController::Run(InstallOptions options) {
     } else {
       PublishStatus(InstallStage::Failed, 0, message, kErrorManifest);
     }
-    return;
+    return false;
   }
-  const PayloadInfo offered = CurrentPayload().value_or(PayloadInfo{});
+  offered = CurrentPayload().value_or(PayloadInfo{});
 
   // Installed version: the same version is installed again, an older one upgraded.
   if (installedApp.found) {
     const int order = CompareVersions(installedApp.displayVersion, offered.version);
     if (order == 2) {
       PublishStatus(InstallStage::Failed, 0, kTextLocalVersion, kErrorLocalVersion);
-      return;
+      return false;
     }
     if (order == 1) {
       PublishStatus(InstallStage::Failed, 0, kTextDowngrade, kErrorDowngrade);
-      return;
+      return false;
     }
   }
 
@@ -130,110 +133,167 @@ void InstallerController::Run(InstallOptions options) {
           : std::numeric_limits<std::uint64_t>::max();
   if (AvailableDiskSpace(options.installDirectory) < required) {
     PublishStatus(InstallStage::Failed, 0, kTextDiskSpace, kErrorDiskSpace);
-    return;
+    return false;
   }
+  return true;
+}
 
-  // Package cache.
-  const std::wstring cacheFolder = CacheDirectory();
-  const std::wstring packagePath = cacheFolder.empty() ? std::wstring{}
-                                                       : JoinPath(cacheFolder, kPackageFileName);
-  KernelHandle hold;
-  bool reused = false;
-  bool found = false;
-  if (const DWORD error = QueryPackageStatus(packagePath, found); error != 0) {
-    WriteLog(L"cache", L"无法读取安装缓存，error=" + std::to_wstring(static_cast<long>(error)));
+// A valid package left in the protected folder, or a new download; true with the verified
+// package held.
+bool InstallerController::AcquirePackage(const PayloadInfo& offered, ProtectedFolder& folder,
+                                         KernelHandle& hold) {
+  const auto failCache = [this](const wchar_t* text, DWORD error) {
+    WriteLog(L"cache", WithError(text, error));
     PublishStatus(InstallStage::Failed, 0, kTextVerify, kErrorVerify);
-    return;
+    return false;
+  };
+  if (const DWORD error = folder.Open()) {
+    return failCache(L"无法读取安装缓存，error=", error);
   }
-  if (found) {
-    if (VerifyHeldPackage(packagePath, offered, hold, message)) {
-      WriteLog(L"cache", L"validated payload reused");
-      PublishStatus(InstallStage::Downloading, kDownloadShare, kTextInstalling, L"");
-      PublishStatus(InstallStage::Verifying, 90, kTextInstalling, L"");
-      reused = true;
-    } else {
+
+  std::wstring message;
+  DWORD error = 0;
+  switch (folder.OpenFile(kPackageFileName, kHoldAccess, FILE_SHARE_READ, hold, error)) {
+    case ProtectedFolder::Entry::Unreadable:
+      return failCache(L"无法读取安装缓存，error=", error);
+    case ProtectedFolder::Entry::Missing:
+      break;
+    case ProtectedFolder::Entry::File:
+      if (VerifyPayloadFile(hold.Get(), folder.PathOf(kPackageFileName), offered.size,
+                            offered.sha256, kTrustedPublisher, {}, message)) {
+        WriteLog(L"cache", L"validated payload reused");
+        PublishStatus(InstallStage::Downloading, kDownloadShare, kTextInstalling, L"");
+        PublishStatus(InstallStage::Verifying, 90, kTextInstalling, L"");
+        return true;
+      }
       WriteLog(L"cache", message);
-      if (const DWORD error = RemovePackage(packagePath); error != 0) {
-        WriteLog(L"cache",
-                 L"无法删除无效安装缓存，error=" + std::to_wstring(static_cast<long>(error)));
-        PublishStatus(InstallStage::Failed, 0, kTextVerify, kErrorVerify);
-        return;
+      hold.Reset();
+      error = folder.Remove(kPackageFileName);
+      if (error != 0) return failCache(L"无法删除无效安装缓存，error=", error);
+      break;
+    case ProtectedFolder::Entry::Other:
+      // A link, a second name of some other file, or a folder: not the package, and removed
+      // without following it.
+      WriteLog(L"cache", kTextPackageSize);
+      if ((error = folder.Remove(kPackageFileName)) != 0) {
+        return failCache(L"无法删除无效安装缓存，error=", error);
       }
+      break;
+  }
+  return DownloadPackage(offered, folder, hold);
+}
+
+// Up to three attempts, 500 ms and 1000 ms apart, each resuming what the one before left in the
+// file, then the verification.
+bool InstallerController::DownloadPackage(const PayloadInfo& offered, const ProtectedFolder& folder,
+                                          KernelHandle& hold) {
+  SendMetricsEvent("web_install_download_start", L"");
+  const DownloadProgress progress = [this](std::uint64_t done, std::uint64_t total) {
+    PublishStatus(InstallStage::Downloading, DownloadPercent(done, total), kTextInstalling, L"");
+  };
+  WrittenDigest digest;
+  const ChunkWritten written = [&digest](std::uint64_t offset, const char* data, DWORD size) {
+    digest.OnWritten(offset, data, size);
+  };
+  std::wstring message;
+  KernelHandle writer;  // kept across the attempts
+  bool downloaded = false;
+  int factor = 1;
+  for (int attempt = 0; attempt < kDownloadAttempts; ++attempt, factor *= 2) {
+    if (cancelRequested.load()) break;
+    PublishStatus(InstallStage::Downloading, 0, kTextInstalling, L"");
+    if (!writer &&
+        folder.CreateNewFile(kPackageFileName, kWriterAccess, FILE_SHARE_READ, writer) != 0) {
+      message = L"无法写入下载缓存";
+    } else if (DownloadToOpenFile(offered.url, writer.Get(), offered.size, cancelRequested,
+                                  progress, written, &message)) {
+      downloaded = true;
+      break;
+    }
+    if (attempt < kDownloadAttempts - 1 && !cancelRequested.load()) {
+      // Not cut short by a cancel: the next check comes at the top of the loop.
+      std::this_thread::sleep_until(std::chrono::steady_clock::now() + kRetryDelay * factor);
     }
   }
-
-  if (!reused) {
-    // Download with up to three attempts, 500 ms and 1000 ms apart.
-    SendMetricsEvent("web_install_download_start", L"");
-    const DownloadProgress progress = [this](std::uint64_t done, std::uint64_t total) {
-      PublishStatus(InstallStage::Downloading, DownloadPercent(done, total), kTextInstalling, L"");
-    };
-    bool downloaded = false;
-    int factor = 1;
-    for (int attempt = 0; attempt < kDownloadAttempts; ++attempt, factor *= 2) {
-      if (cancelRequested.load()) break;
-      PublishStatus(InstallStage::Downloading, 0, kTextInstalling, L"");
-      if (DownloadToFile(offered.url, packagePath, offered.size, cancelRequested, progress,
-                         &message)) {
-        downloaded = true;
-        break;
-      }
-      if (attempt < kDownloadAttempts - 1 && !cancelRequested.load()) {
-        // Not cut short by a cancel: the next check comes at the top of the loop.
-        std::this_thread::sleep_until(std::chrono::steady_clock::now() + kRetryDelay * factor);
-      }
+  if (!downloaded) {
+    // Nothing received leaves nothing behind; a partial file stays for the next attempt's check.
+    LARGE_INTEGER size{};
+    if (writer && GetFileSizeEx(writer.Get(), &size) && size.QuadPart == 0) {
+      static_cast<void>(DeleteThroughHandle(writer.Get()));
     }
-    if (!downloaded) {
-      const bool cancelled = cancelRequested.load();
-      if (cancelled) SendMetricsEvent("web_install_cancel", kErrorCancelled);
-      SendMetricsEvent("web_install_download_failed", cancelled ? kErrorCancelled : kErrorDownload);
-      if (cancelled) {
-        PublishStatus(InstallStage::Failed, 0, kTextCancelled, kErrorCancelled);
-      } else {
-        PublishStatus(InstallStage::Failed, 0, kTextDownload, kErrorDownload);
-      }
-      return;
+    const bool cancelled = cancelRequested.load();
+    if (cancelled) SendMetricsEvent("web_install_cancel", kErrorCancelled);
+    SendMetricsEvent("web_install_download_failed", cancelled ? kErrorCancelled : kErrorDownload);
+    if (cancelled) {
+      PublishStatus(InstallStage::Failed, 0, kTextCancelled, kErrorCancelled);
+    } else {
+      PublishStatus(InstallStage::Failed, 0, kTextDownload, kErrorDownload);
     }
-
-    // Verification of the downloaded package.
-    SendMetricsEvent("web_install_download_success", L"");
-    PublishStatus(InstallStage::Verifying, 90, kTextInstalling, L"");
-    if (!VerifyHeldPackage(packagePath, offered, hold, message)) {
-      RemovePackage(packagePath);
-      WriteLog(L"verify", message);
-      SendMetricsEvent("web_install_verify_failed", kErrorVerify);
-      PublishStatus(InstallStage::Failed, 0, kTextVerify, kErrorVerify);
-      return;
-    }
-  }
-  SendMetricsEvent("web_install_verify_success", L"");
-
-  // Running application: asked first, closed, asked again, terminated.
-  if (IsApplicationRunning(kApplicationExeName)) {
-    if (!confirmCallback || !confirmCallback(ConfirmationKind::CloseRunningApp)) {
-      PublishStatus(InstallStage::Failed, 0, kTextAppRunningDeclined, kErrorAppRunning);
-      return;
-    }
-    if (!CloseApplicationWindows(kApplicationExeName, kCloseTimeoutSeconds)) {
-      const bool forced = confirmCallback(ConfirmationKind::ForceCloseRunningApp) &&
-                          TerminateApplication(kApplicationExeName);
-      if (!forced) {
-        PublishStatus(InstallStage::Failed, 0, kTextAppRunningNotClosed, kErrorAppRunning);
-        return;
-      }
-    }
+    return false;
   }
 
-  // Package installer.
+  SendMetricsEvent("web_install_download_success", L"");
+  PublishStatus(InstallStage::Verifying, 90, kTextInstalling, L"");
+  hold = HoldReadOnly(std::move(writer));
+  bool valid = false;
+  if (!hold) {
+    message = L"无法读取安装包";
+  } else {
+    valid =
+        VerifyPayloadFile(hold.Get(), folder.PathOf(kPackageFileName), offered.size, offered.sha256,
+                          kTrustedPublisher, digest.Digest(offered.size), message);
+  }
+  if (!valid) {
+    hold.Reset();
+    static_cast<void>(folder.Remove(kPackageFileName));
+    WriteLog(L"verify", message);
+    SendMetricsEvent("web_install_verify_failed", kErrorVerify);
+    PublishStatus(InstallStage::Failed, 0, kTextVerify, kErrorVerify);
+    return false;
+  }
+  return true;
+}
+
+// Asked first, closed, asked again, terminated.
+bool InstallerController::CloseRunningApplication() {
+  if (!IsApplicationRunning(kApplicationExeName)) return true;
+  if (!confirmCallback || !confirmCallback(ConfirmationKind::CloseRunningApp)) {
+    PublishStatus(InstallStage::Failed, 0, kTextAppRunningDeclined, kErrorAppRunning);
+    return false;
+  }
+  if (CloseApplicationWindows(kApplicationExeName, kCloseTimeoutSeconds)) return true;
+  const bool forced = confirmCallback(ConfirmationKind::ForceCloseRunningApp) &&
+                      TerminateApplication(kApplicationExeName);
+  if (!forced) {
+    PublishStatus(InstallStage::Failed, 0, kTextAppRunningNotClosed, kErrorAppRunning);
+    return false;
+  }
+  return true;
+}
+
+// The package installer, then the completion.
+void InstallerController::InstallPackage(InstallOptions options, const ProtectedFolder& folder,
+                                         KernelHandle& hold,
+                                         std::chrono::steady_clock::time_point startTime) {
   PublishStatus(InstallStage::Installing, 95, kTextInstalling, L"");
   SendMetricsEvent("web_install_start", L"");
   options.channelId = channelId;
   const std::wstring arguments = BuildInstallerArguments(options);
   std::uint32_t exitCode = 0;
-  message.clear();
-  const bool ran = RunPackageInstaller(packagePath, arguments, &cancelRequested, exitCode, message);
-  hold.Reset();
+  std::wstring message;
+  bool ran = false;
+  // What starts is what the hold keeps: the path must still name the held file, in the
+  // protected folder.
+  const std::wstring temp = TempFolderName();
+  if (!folder.Names(hold.Get(), kPackageFileName) || folder.MakeEmptyFolder(temp) != 0) {
+    message = L"无法启动完整安装包";
+  } else {
+    ran = RunPackageInstaller(folder.PathOf(kPackageFileName), arguments, &cancelRequested,
+                              exitCode, message, folder.PathOf(temp));
+  }
+  folder.RemoveTree(temp);
   if (!ran || exitCode != 0) {
+    hold.Reset();  // the verified package stays for a retry
     if (cancelRequested.load()) {
       SendMetricsEvent("web_install_cancel", kErrorCancelled);
       return;
@@ -241,15 +301,16 @@ void InstallerController::Run(InstallOptions options) {
     const bool refused = message == kUacRefusedText;
     const wchar_t* code = exitCode == 2 ? kErrorDiskSpace : refused ? kErrorUac : kErrorInstall;
     const wchar_t* text = exitCode == 2 ? kTextDiskSpace : refused ? kTextUac : kTextInstall;
-    WriteLog(L"install", !message.empty() ? message
-                                          : L"NSIS exit code " + std::to_wstring(exitCode));
+    WriteLog(L"install",
+             !message.empty() ? message : L"NSIS exit code " + std::to_wstring(exitCode));
     SendMetricsEvent("web_install_failed", code);
     PublishStatus(InstallStage::Failed, 0, text, code);
     return;
   }
 
   // Completion: a finished installation leaves no package behind.
-  RemovePackage(packagePath);
+  hold.Reset();
+  static_cast<void>(folder.Remove(kPackageFileName));
   SendMetricsEvent("web_install_success", L"");
   const auto elapsed = std::chrono::duration_cast<std::chrono::nanoseconds>(
                            std::chrono::steady_clock::now() - startTime)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -11,7 +12,9 @@
 #include <thread>
 
 #include "core/installer_types.h"
+#include "core/scoped_handle.h"
 #include "system/install_location.h"
+#include "system/protected_folder.h"
 
 namespace lum::installer {
 
@@ -48,6 +51,15 @@ class InstallerController {
 
  private:
   void Run(InstallOptions options);
+  // The stages of Run; each publishes its own failure and returns false after it.
+  [[nodiscard]] bool Prepare(const InstallOptions& options, PayloadInfo& offered);
+  [[nodiscard]] bool AcquirePackage(const PayloadInfo& offered, ProtectedFolder& folder,
+                                    KernelHandle& hold);
+  [[nodiscard]] bool DownloadPackage(const PayloadInfo& offered, const ProtectedFolder& folder,
+                                     KernelHandle& hold);
+  [[nodiscard]] bool CloseRunningApplication();
+  void InstallPackage(InstallOptions options, const ProtectedFolder& folder, KernelHandle& hold,
+                      std::chrono::steady_clock::time_point startTime);
 
   std::wstring channelId;
   std::wstring manifestUrl;

@@ -7,26 +7,54 @@
 
 #include "core/installer_controller.h"
 #include "core/scoped_handle.h"
+#include "system/protected_folder.h"
 #include "net/wide_to_utf8.h"
 
 namespace lum::installer {
 
+namespace {
+
+// Shared for reading, writing and deletion by others; FILE_APPEND_DATA puts every write at the
+// end of the file, whoever else writes to it.
+constexpr DWORD kAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The log of the protected folder, made when missing. Anything but the folder's own file at its
+// name (a link to some other file, say) is removed first, never written through.
+KernelHandle OpenLog(const ProtectedFolder& folder) {
+  KernelHandle file;
+  DWORD error = 0;
+  for (int tries = 0; tries < 2; ++tries) {
+    switch (folder.OpenFile(kLogFileName, kAccess, kShare, file, error)) {
+      case ProtectedFolder::Entry::File:
+        return file;
+      case ProtectedFolder::Entry::Unreadable:
+        return {};
+      case ProtectedFolder::Entry::Other:
+        if (folder.Remove(kLogFileName) != 0) return {};
+        [[fallthrough]];
+      case ProtectedFolder::Entry::Missing:
+        if (folder.CreateNewFile(kLogFileName, kAccess, kShare, file) == 0) return file;
+        break;  // made by someone else meanwhile: open that
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
 void InstallerController::WriteLog(const std::wstring& category, const std::wstring& message) {
-  const std::wstring folder = CacheDirectory();
-  if (folder.empty()) return;
-  CreateDirectoryTree(folder);  // a failure shows when the file is opened
-  const std::wstring path = JoinPath(folder, kLogFileName);
+  ProtectedFolder folder;
+  if (folder.Open() != 0) return;
+  const KernelHandle file = OpenLog(folder);
+  if (!file) return;
   // Windows refuses write access to a read-only file; Wine running as root does not, so the
   // attribute is honoured explicitly.
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) return;
-
-  // Shared for reading, writing and deletion by others; FILE_APPEND_DATA puts every write at
-  // the end of the file, whoever else writes to it.
-  KernelHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.Get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
+    return;
+  }
 
   SYSTEMTIME now{};
   GetLocalTime(&now);

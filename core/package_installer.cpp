@@ -1,6 +1,12 @@
 #include "core/package_installer.h"
 
+#include <algorithm>
+#include <cwchar>
+#include <string_view>
+#include <vector>
+
 #include "core/scoped_handle.h"
+#include "system/install_location.h"
 
 namespace lum::installer {
 namespace {
@@ -15,7 +21,7 @@ constexpr DWORD kCancelPollMs = 200;
 constexpr DWORD kTerminateWaitMs = 5000;
 constexpr UINT kCancelledExitCode = ERROR_CANCELLED;
 
-std::atomic<ShellExecuteExFunction> g_shellExecuteEx{&ShellExecuteExW};
+std::atomic<ShellExecuteExFunction> g_elevationPrompt{nullptr};
 
 bool IsAsciiLowerOrDigit(wchar_t c) { return (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9'); }
 bool IsAsciiAlnum(wchar_t c) { return IsAsciiLowerOrDigit(c) || (c >= L'A' && c <= L'Z'); }
@@ -28,10 +34,77 @@ bool IsValidClickId(const std::wstring& id) {
   return true;
 }
 
+bool IsElevated() {
+  KernelHandle token;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Put())) return false;
+  TOKEN_ELEVATION elevation{};
+  DWORD size = 0;
+  return GetTokenInformation(token.Get(), TokenElevation, &elevation, sizeof(elevation), &size) &&
+         elevation.TokenIsElevated != 0;
+}
+
+std::wstring_view VariableName(std::wstring_view entry) {
+  // "=C:=C:\dir" style entries keep their leading "=" as part of the name.
+  const size_t equals = entry.find(L'=', 1);
+  return entry.substr(0, equals == std::wstring_view::npos ? entry.size() : equals);
+}
+
+bool SameName(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+// This process's environment with TEMP and TMP replaced, as a sorted block.
+std::wstring EnvironmentWithTemp(const std::wstring& tempDirectory) {
+  std::vector<std::wstring> entries;
+  if (wchar_t* block = GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
+      const std::wstring_view name = VariableName(entry);
+      if (!SameName(name, L"TEMP") && !SameName(name, L"TMP")) entries.emplace_back(entry);
+    }
+    FreeEnvironmentStringsW(block);
+  }
+  entries.push_back(L"TEMP=" + tempDirectory);
+  entries.push_back(L"TMP=" + tempDirectory);
+  // CreateProcessW wants the block sorted by name, ignoring case, in ordinal order.
+  std::sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
+    const std::wstring_view x = VariableName(a), y = VariableName(b);
+    return CompareStringOrdinal(x.data(), static_cast<int>(x.size()), y.data(),
+                                static_cast<int>(y.size()), TRUE) == CSTR_LESS_THAN;
+  });
+  std::wstring environment;
+  for (const std::wstring& entry : entries) environment.append(entry).push_back(L'\0');
+  environment.push_back(L'\0');
+  return environment;
+}
+
+bool StartElevated(const std::wstring& packagePath, const std::wstring& arguments,
+                   const std::wstring& folder, const std::wstring& tempDirectory,
+                   KernelHandle& process) {
+  std::wstring commandLine = L"\"" + packagePath + L"\" " + arguments;
+  std::wstring environment =
+      tempDirectory.empty() ? std::wstring{} : EnvironmentWithTemp(tempDirectory);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION started{};
+  // The application name is the full path: nothing is searched for or looked up by association.
+  if (!CreateProcessW(packagePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                      CREATE_UNICODE_ENVIRONMENT,
+                      environment.empty() ? nullptr : environment.data(), folder.c_str(), &startup,
+                      &started)) {
+    return false;
+  }
+  CloseHandle(started.hThread);
+  process.Reset(started.hProcess);
+  return true;
+}
+
 }  // namespace
 
-ShellExecuteExFunction ReplaceShellExecuteExForTesting(ShellExecuteExFunction replacement) {
-  return g_shellExecuteEx.exchange(replacement);
+ShellExecuteExFunction UseElevationPromptForTesting(ShellExecuteExFunction standIn) {
+  return g_elevationPrompt.exchange(standIn);
 }
 
 std::wstring SanitizeChannelId(const std::wstring& channel) {
@@ -56,7 +129,7 @@ std::wstring BuildInstallerArguments(const InstallOptions& options) {
 
 bool RunPackageInstaller(const std::wstring& packagePath, const std::wstring& arguments,
                          const std::atomic<bool>* cancel, std::uint32_t& exitCode,
-                         std::wstring& message) {
+                         std::wstring& message, const std::wstring& tempDirectory) {
   // Checked first: for a missing file ShellExecuteExW opens a modal system error box on this
   // thread, which would hold the worker (and a window close that joins it) until dismissed.
   const DWORD attributes = GetFileAttributesW(packagePath.c_str());
@@ -65,21 +138,32 @@ bool RunPackageInstaller(const std::wstring& packagePath, const std::wstring& ar
     return false;
   }
 
-  SHELLEXECUTEINFOW info{};
-  info.cbSize = sizeof(info);
-  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
-  info.hwnd = nullptr;
-  info.lpVerb = L"runas";
-  info.lpFile = packagePath.c_str();
-  info.lpParameters = arguments.c_str();
-  info.lpDirectory = nullptr;
-  info.nShow = SW_SHOWNORMAL;
-  if (!g_shellExecuteEx.load()(&info)) {
-    const DWORD error = GetLastError();
-    message = error == ERROR_CANCELLED ? kUacRefusedText : kTextStartFailed;
-    return false;
+  // Its own folder as the working folder, not whatever this process was started in.
+  const std::wstring folder = ParentPath(packagePath);
+  KernelHandle process;
+  const ShellExecuteExFunction prompt = g_elevationPrompt.load();
+  if (!prompt && IsElevated()) {
+    if (!StartElevated(packagePath, arguments, folder, tempDirectory, process)) {
+      message = kTextStartFailed;
+      return false;
+    }
+  } else {
+    SHELLEXECUTEINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+    info.hwnd = nullptr;
+    info.lpVerb = L"runas";
+    info.lpFile = packagePath.c_str();
+    info.lpParameters = arguments.c_str();
+    info.lpDirectory = folder.c_str();
+    info.nShow = SW_SHOWNORMAL;
+    if (!(prompt ? prompt : &ShellExecuteExW)(&info)) {
+      const DWORD error = GetLastError();
+      message = error == ERROR_CANCELLED ? kUacRefusedText : kTextStartFailed;
+      return false;
+    }
+    process.Reset(info.hProcess);
   }
-  KernelHandle process(info.hProcess);
 
   for (;;) {
     const DWORD wait = WaitForSingleObject(process.Get(), kCancelPollMs);

@@ -18,17 +18,22 @@ inline constexpr wchar_t kUacRefusedText[] = L"用户取消了管理员授权";
 std::wstring SanitizeChannelId(const std::wstring& channel);
 std::wstring BuildInstallerArguments(const InstallOptions& options);
 
-// Starts the package elevated and waits for it, reading cancel every 200 ms. True when it ran
-// to its end and exitCode holds its exit code.
+// Starts the package elevated, by its full path, in its own folder, and waits for it, reading
+// cancel every 200 ms. True when it ran to its end and exitCode holds its exit code.
+// An elevated caller starts it directly (no file-association lookup), with TEMP and TMP set to
+// tempDirectory when one is given; an unelevated one asks for elevation through the shell's
+// "runas" verb, which gives the package an environment of the system's making.
 [[nodiscard]] bool RunPackageInstaller(const std::wstring& packagePath,
                                        const std::wstring& arguments,
                                        const std::atomic<bool>* cancel, std::uint32_t& exitCode,
-                                       std::wstring& message);
+                                       std::wstring& message,
+                                       const std::wstring& tempDirectory = {});
 
-// Tests only. Wine has no elevation prompt, so a refused one (ERROR_CANCELLED) cannot happen
-// there; a test swaps in a stand-in for ShellExecuteExW to produce it. Returns the function
-// that was in place; pass it back to restore.
+// Tests only. Under Wine every process runs elevated and there is no elevation prompt, so
+// neither the unelevated route nor a refused prompt (ERROR_CANCELLED) can happen there. While a
+// stand-in for ShellExecuteExW is set, RunPackageInstaller takes the unelevated route through
+// it. Returns the stand-in that was in place (null for none); pass it back to restore.
 using ShellExecuteExFunction = BOOL(WINAPI*)(SHELLEXECUTEINFOW*);
-ShellExecuteExFunction ReplaceShellExecuteExForTesting(ShellExecuteExFunction replacement);
+ShellExecuteExFunction UseElevationPromptForTesting(ShellExecuteExFunction standIn);
 
 }  // namespace lum::installer

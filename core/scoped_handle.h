@@ -34,9 +34,8 @@ class ScopedHandle {
   ~ScopedHandle() { Reset(); }
 
   static bool IsValidHandle(Handle handle) {
-    return handle != Handle{} &&
-           reinterpret_cast<std::uintptr_t>(handle) !=
-               reinterpret_cast<std::uintptr_t>(INVALID_HANDLE_VALUE);
+    return handle != Handle{} && reinterpret_cast<std::uintptr_t>(handle) !=
+                                     reinterpret_cast<std::uintptr_t>(INVALID_HANDLE_VALUE);
   }
   bool IsValid() const { return IsValidHandle(handle_); }
   explicit operator bool() const { return IsValid(); }
@@ -104,6 +103,11 @@ struct BstrTraits {
   static void Close(Handle h) { SysFreeString(h); }
 };
 
+struct LocalMemoryTraits {
+  using Handle = HLOCAL;
+  static void Close(Handle h) { LocalFree(h); }
+};
+
 using KernelHandle = ScopedHandle<KernelHandleTraits>;
 using WinHttpHandle = ScopedHandle<WinHttpHandleTraits>;
 using RegistryKey = ScopedHandle<RegistryKeyTraits>;
@@ -114,6 +118,7 @@ using CryptMsg = ScopedHandle<CryptMsgTraits>;
 using CertContext = ScopedHandle<CertContextTraits>;
 using ScopedFont = ScopedHandle<FontTraits>;
 using ScopedBstr = ScopedHandle<BstrTraits>;
+using LocalMemory = ScopedHandle<LocalMemoryTraits>;
 
 // Owning COM interface pointer.
 template <typename T>

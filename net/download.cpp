@@ -1,7 +1,5 @@
 #include "net/download.h"
 
-#include <windows.h>
-
 #include <memory>
 
 #include "core/scoped_handle.h"
@@ -13,12 +11,68 @@ namespace {
 
 constexpr DWORD kTransferBufferSize = 65536;
 
-// Size of an existing file, or 0 when there is none or it cannot be read; a file larger than
-// expected is rewritten from the start.
-std::uint64_t ResumeOffset(const std::wstring& destination, std::uint64_t expectedSize) {
-  std::uint64_t size = 0;
-  if (!ReadFileSize(destination, size)) return 0;
+// A file larger than expected is rewritten from the start.
+std::uint64_t ResumeOffset(std::uint64_t size, std::uint64_t expectedSize) {
   return size > expectedSize ? 0 : size;
+}
+
+// GETs url from offset on. A 200 carries the whole file whatever was asked, so offset becomes 0;
+// a 206 continues at it.
+bool RequestFrom(const std::wstring& url, std::uint64_t& offset, WinHttpHandle& session,
+                 WinHttpHandle& connection, WinHttpHandle& request, std::wstring& message) {
+  std::wstring rangeHeader;
+  if (offset > 0) rangeHeader = L"Range: bytes=" + std::to_wstring(offset) + L"-\r\n";
+  DWORD status = 0;
+  if (!OpenHttpsRequest(url, offset > 0 ? rangeHeader.c_str() : nullptr, session, connection,
+                        request, status, message)) {
+    return false;
+  }
+  if (status != 200 && status != 206) {
+    message = L"下载服务器返回异常状态";
+    return false;
+  }
+  if (status == 200) offset = 0;
+  return true;
+}
+
+// Reads the body into file, whose write position is at done. Every chunk goes to the file in one
+// write, so there is no buffer of our own to flush.
+bool ReceiveBody(HINTERNET request, HANDLE file, std::uint64_t done, std::uint64_t expectedSize,
+                 const std::atomic<bool>& cancel, const DownloadProgress& progress,
+                 const ChunkWritten& written, std::wstring& message) {
+  const auto buffer = std::make_unique<char[]>(kTransferBufferSize);
+  if (progress) progress(done, expectedSize);
+  for (;;) {
+    if (cancel.load()) {
+      message = L"下载已取消";
+      return false;
+    }
+    DWORD read = 0;
+    if (!WinHttpReadData(request, buffer.get(), kTransferBufferSize, &read)) {
+      message = L"读取安装包失败";
+      return false;
+    }
+    if (read == 0) {
+      if (done == expectedSize) {
+        message.clear();
+        return true;
+      }
+      message = L"安装包下载不完整";
+      return false;
+    }
+    DWORD count = 0;
+    if (!WriteFile(file, buffer.get(), read, &count, nullptr) || count != read) {
+      message = L"写入安装包失败";
+      return false;
+    }
+    if (written) written(done, buffer.get(), read);
+    done += read;
+    if (done > expectedSize) {
+      message = L"下载文件大小异常";
+      return false;
+    }
+    if (progress) progress(done, expectedSize);
+  }
 }
 
 }  // namespace
@@ -27,85 +81,67 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& destination,
                     std::uint64_t expectedSize, const std::atomic<bool>& cancel,
                     const DownloadProgress& progress, std::wstring* message) {
   if (message == nullptr) return false;
-  const auto report = [&progress](std::uint64_t done, std::uint64_t total) {
-    if (progress) progress(done, total);
-  };
-
   if (!CreateDirectoryTree(ParentPath(destination))) {
     *message = L"无法创建下载缓存目录";
     return false;
   }
 
-  std::uint64_t offset = ResumeOffset(destination, expectedSize);
+  std::uint64_t size = 0;
+  std::uint64_t offset = ReadFileSize(destination, size) ? ResumeOffset(size, expectedSize) : 0;
   if (offset == expectedSize) {
-    report(offset, expectedSize);
+    if (progress) progress(offset, expectedSize);
     message->clear();
     return true;
   }
-
-  std::wstring rangeHeader;
-  if (offset > 0) rangeHeader = L"Range: bytes=" + std::to_wstring(offset) + L"-\r\n";
 
   // Declared in this order so that the file closes first, then request, connection, session.
   WinHttpHandle session;
   WinHttpHandle connection;
   WinHttpHandle request;
-  DWORD status = 0;
-  if (!OpenHttpsRequest(url, offset > 0 ? rangeHeader.c_str() : nullptr, session, connection,
-                        request, status, *message)) {
-    return false;
-  }
-  if (status != 200 && status != 206) {
-    *message = L"下载服务器返回异常状态";
-    return false;
-  }
-  // A 200 carries the whole file whatever was asked; a 206 continues at the offset.
-  if (status == 200) offset = 0;
+  if (!RequestFrom(url, offset, session, connection, request, *message)) return false;
 
   // Opened in append mode to resume and truncated otherwise, shared for reading and writing.
-  // Every chunk goes to the file in one write, so there is no buffer of our own to flush.
-  KernelHandle file(CreateFileW(destination.c_str(), offset > 0 ? FILE_APPEND_DATA : GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                offset > 0 ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr));
+  const KernelHandle file(
+      CreateFileW(destination.c_str(), offset > 0 ? FILE_APPEND_DATA : GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                  offset > 0 ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     *message = L"无法写入下载缓存";
     return false;
   }
+  return ReceiveBody(request.Get(), file.Get(), offset, expectedSize, cancel, progress, nullptr,
+                     *message);
+}
 
-  const auto buffer = std::make_unique<char[]>(kTransferBufferSize);
-  std::uint64_t done = offset;
-  report(done, expectedSize);
-  for (;;) {
-    if (cancel.load()) {
-      *message = L"下载已取消";
-      return false;
-    }
-    DWORD read = 0;
-    if (!WinHttpReadData(request.Get(), buffer.get(), kTransferBufferSize, &read)) {
-      *message = L"读取安装包失败";
-      return false;
-    }
-    if (read == 0) {
-      if (done == expectedSize) {
-        message->clear();
-        return true;
-      }
-      *message = L"安装包下载不完整";
-      return false;
-    }
-    DWORD written = 0;
-    if (!WriteFile(file.Get(), buffer.get(), read, &written, nullptr) || written != read) {
-      *message = L"写入安装包失败";
-      return false;
-    }
-    done += read;
-    if (done > expectedSize) {
-      *message = L"下载文件大小异常";
-      return false;
-    }
-    report(done, expectedSize);
+bool DownloadToOpenFile(const std::wstring& url, HANDLE file, std::uint64_t expectedSize,
+                        const std::atomic<bool>& cancel, const DownloadProgress& progress,
+                        const ChunkWritten& written, std::wstring* message) {
+  if (message == nullptr) return false;
+  LARGE_INTEGER size{};
+  std::uint64_t offset = GetFileSizeEx(file, &size)
+                             ? ResumeOffset(static_cast<std::uint64_t>(size.QuadPart), expectedSize)
+                             : 0;
+  if (offset == expectedSize) {
+    if (progress) progress(offset, expectedSize);
+    message->clear();
+    return true;
   }
+
+  WinHttpHandle session;
+  WinHttpHandle connection;
+  WinHttpHandle request;
+  if (!RequestFrom(url, offset, session, connection, request, *message)) return false;
+
+  // Continue at the end of what is there, or start the file again.
+  LARGE_INTEGER position{};
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
+      (offset == 0 && !SetEndOfFile(file))) {
+    *message = L"无法写入下载缓存";
+    return false;
+  }
+  return ReceiveBody(request.Get(), file, offset, expectedSize, cancel, progress, written,
+                     *message);
 }
 
 }  // namespace lum::installer

@@ -1,6 +1,8 @@
 // Resumable download of the package into the cache folder.
 #pragma once
 
+#include <windows.h>
+
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -9,11 +11,20 @@
 namespace lum::installer {
 
 using DownloadProgress = std::function<void(std::uint64_t done, std::uint64_t total)>;
+// Sees every chunk once it is in the file, with the file offset it was written at.
+using ChunkWritten = std::function<void(std::uint64_t offset, const char* data, DWORD size)>;
 
 // Downloads url into destination, resuming a partial file with a byte range. True when the
 // file holds exactly expectedSize bytes. Reads cancel before every read of the body.
 [[nodiscard]] bool DownloadToFile(const std::wstring& url, const std::wstring& destination,
                                   std::uint64_t expectedSize, const std::atomic<bool>& cancel,
                                   const DownloadProgress& progress, std::wstring* message);
+
+// The same into a file the caller holds open for reading and writing: what it holds is what a
+// later call resumes from, and the caller keeps the file in hand throughout.
+[[nodiscard]] bool DownloadToOpenFile(const std::wstring& url, HANDLE file,
+                                      std::uint64_t expectedSize, const std::atomic<bool>& cancel,
+                                      const DownloadProgress& progress, const ChunkWritten& written,
+                                      std::wstring* message);
 
 }  // namespace lum::installer

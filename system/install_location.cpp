@@ -38,20 +38,6 @@ std::wstring KnownFolder(REFKNOWNFOLDERID id) {
   return result;
 }
 
-std::wstring TempFolder() {
-  using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
-  auto getTempPath2 = reinterpret_cast<GetTempPath2Fn>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetTempPath2W")));
-  wchar_t buffer[MAX_PATH + 1] = {};
-  const DWORD length =
-      getTempPath2 ? getTempPath2(MAX_PATH + 1, buffer) : GetTempPathW(MAX_PATH + 1, buffer);
-  if (length == 0 || length > MAX_PATH) return {};
-  std::wstring path(buffer, length);
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return {};
-  return path;
-}
-
 }  // namespace
 
 std::wstring JoinPath(std::wstring path, std::wstring_view name) {
@@ -100,11 +86,12 @@ std::wstring DefaultInstallDirectory() {
   return JoinPath(std::move(programFiles), kInstallFolderName);
 }
 
+std::wstring ProgramDataDirectory() { return KnownFolder(FOLDERID_ProgramData); }
+
 std::wstring CacheDirectory() {
-  std::wstring base = KnownFolder(FOLDERID_LocalAppData);
-  if (base.empty()) base = TempFolder();
-  // With neither folder there is nowhere to keep the package: an empty path makes every
-  // writer fail cleanly instead of writing relative to the current directory.
+  std::wstring base = ProgramDataDirectory();
+  // Without it there is nowhere safe to keep the package: an empty path makes every user fail
+  // cleanly instead of writing relative to the current directory.
   if (base.empty()) return {};
   return JoinPath(JoinPath(std::move(base), kInstallFolderName), kCacheFolderName);
 }

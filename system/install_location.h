@@ -40,6 +40,10 @@ bool CreateDirectoryTree(const std::wstring& folder);
 [[nodiscard]] bool ReadFileSize(const std::wstring& path, std::uint64_t& size);
 
 std::wstring DefaultInstallDirectory();
+// The machine-wide program-data folder (C:\ProgramData); empty when it is unknown.
+std::wstring ProgramDataDirectory();
+// The working folder of the bootstrapper as it is meant to be: the program-data folder joined
+// with "VIVOV3" and "InstallerCache". ProtectedFolder makes, checks and opens it.
 std::wstring CacheDirectory();
 InstalledApplication FindInstalledApplication();
 

@@ -6,7 +6,6 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
-#include <cwctype>
 #include <utility>
 #include <vector>
 
@@ -19,9 +18,37 @@ namespace {
 constexpr ULONG kReadBlockSize = 1024 * 1024;
 constexpr ULONG kSha256Length = 32;
 
-std::wstring Lowered(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
+constexpr wchar_t kTextUnreadable[] = L"无法读取安装包";
+
+bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool Rewind(HANDLE file) {
+  LARGE_INTEGER start{};
+  return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
+}
+
+// Null when the name was read, else the message that says why not. Reads the verification state
+// that WinVerifyTrust left, before it is closed.
+const wchar_t* ReadVerifiedSigner(HANDLE stateData, std::wstring& name) {
+  CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(stateData);
+  if (provider == nullptr) return L"无法读取安装包签名";
+  CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+  if (signer == nullptr) return L"无法读取签名发布者";
+  const CRYPT_PROVIDER_CERT* leaf = WTHelperGetProvCertFromChain(signer, 0);
+  if (leaf == nullptr || leaf->pCert == nullptr) return L"找不到安装包签名证书";
+  const DWORD length =
+      CertGetNameStringW(leaf->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
+  if (length < 2) return L"安装包发布者不匹配";
+  std::wstring text(length, L'\0');
+  const DWORD copied = CertGetNameStringW(leaf->pCert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr,
+                                          text.data(), length);
+  if (copied < 2 || copied > length) return L"安装包发布者不匹配";
+  text.resize(copied - 1);
+  name = std::move(text);
+  return nullptr;
 }
 
 // Wine's WinVerifyTrust reports success for a signer chain that ends in an untrusted root, so
@@ -39,71 +66,49 @@ bool SignerChainIsSound(HANDLE stateData) {
 
 }  // namespace
 
-bool VerifyPayload(const std::wstring& path, std::uint64_t expectedSize,
-                   const std::wstring& expectedSha256, const std::wstring& expectedPublisher,
-                   std::wstring& message) {
-  // Size first: a partial download is refused without reading it.
-  std::uint64_t size = 0;
-  if (!ReadFileSize(path, size) || size != expectedSize) {
-    message = L"安装包大小校验失败";
-    return false;
-  }
-
-  std::wstring digest;
-  if (!ComputeFileSha256(path, digest, message)) return false;
-  if (Lowered(expectedSha256) != Lowered(digest)) {
-    message = L"安装包 SHA-256 校验失败";
-    return false;
-  }
-  return VerifyPublisherSignature(path, expectedPublisher, message);
-}
-
-bool ComputeFileSha256(const std::wstring& path, std::wstring& digest, std::wstring& message) {
-  BCryptAlgorithm algorithm;
+Sha256::Sha256() {
   if (!BCRYPT_SUCCESS(
-          BCryptOpenAlgorithmProvider(algorithm.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
-    message = L"无法初始化 SHA-256 校验";
-    return false;
+          BCryptOpenAlgorithmProvider(algorithm_.Put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+    failure_ = L"无法初始化 SHA-256 校验";
+    return;
   }
   DWORD objectLength = 0;
   ULONG written = 0;
-  if (!BCRYPT_SUCCESS(BCryptGetProperty(algorithm.Get(), BCRYPT_OBJECT_LENGTH,
+  if (!BCRYPT_SUCCESS(BCryptGetProperty(algorithm_.Get(), BCRYPT_OBJECT_LENGTH,
                                         reinterpret_cast<PUCHAR>(&objectLength),
                                         sizeof(objectLength), &written, 0))) {
-    message = L"无法读取 SHA-256 参数";
-    return false;
+    failure_ = L"无法读取 SHA-256 参数";
+    return;
   }
-  // Declared before the hash handle so that the handle is destroyed first.
-  std::vector<UCHAR> hashObject(objectLength);
-  BCryptHash hash;
-  if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm.Get(), hash.Put(), hashObject.data(), objectLength,
-                                       nullptr, 0, 0))) {
-    message = L"无法创建 SHA-256 校验";
-    return false;
-  }
+  object_.assign(objectLength, 0);
+  Restart();
+}
 
-  KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-  if (!file) {
-    message = L"无法读取安装包";
-    return false;
+void Sha256::Restart() {
+  if (object_.empty()) return;  // the provider or its parameters failed
+  hash_.Reset();
+  failure_ = nullptr;
+  if (!BCRYPT_SUCCESS(BCryptCreateHash(algorithm_.Get(), hash_.Put(), object_.data(),
+                                       static_cast<ULONG>(object_.size()), nullptr, 0, 0))) {
+    failure_ = L"无法创建 SHA-256 校验";
   }
+}
 
-  // Until the end of the file; a read error ends the loop too, and the digest of the bytes read
-  // so far then fails the comparison.
-  std::vector<UCHAR> buffer(kReadBlockSize);
-  while (true) {
-    DWORD read = 0;
-    if (!ReadFile(file.Get(), buffer.data(), kReadBlockSize, &read, nullptr) || read == 0) break;
-    if (!BCRYPT_SUCCESS(BCryptHashData(hash.Get(), buffer.data(), read, 0))) {
-      message = L"计算 SHA-256 失败";
-      return false;
-    }
+void Sha256::Update(const void* data, std::size_t size) {
+  if (failure_ || size == 0) return;
+  if (!BCRYPT_SUCCESS(BCryptHashData(hash_.Get(), static_cast<PUCHAR>(const_cast<void*>(data)),
+                                     static_cast<ULONG>(size), 0))) {
+    failure_ = L"计算 SHA-256 失败";
   }
+}
 
+bool Sha256::Finish(std::wstring& digest, std::wstring& message) {
   UCHAR value[kSha256Length] = {};
-  if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.Get(), value, kSha256Length, 0))) {
-    message = L"完成 SHA-256 校验失败";
+  if (!failure_ && !BCRYPT_SUCCESS(BCryptFinishHash(hash_.Get(), value, kSha256Length, 0))) {
+    failure_ = L"完成 SHA-256 校验失败";
+  }
+  if (failure_) {
+    message = failure_;
     return false;
   }
   constexpr wchar_t kHex[] = L"0123456789abcdef";
@@ -114,14 +119,107 @@ bool ComputeFileSha256(const std::wstring& path, std::wstring& digest, std::wstr
     text.push_back(kHex[byte & 0x0F]);
   }
   digest = std::move(text);
+  Restart();  // a finished hash cannot take more data
   return true;
+}
+
+bool VerifyPayload(const std::wstring& path, std::uint64_t expectedSize,
+                   const std::wstring& expectedSha256, const std::wstring& expectedPublisher,
+                   std::wstring& message) {
+  // Size first: a partial download is refused without reading it.
+  std::uint64_t size = 0;
+  if (!ReadFileSize(path, size) || size != expectedSize) {
+    message = kTextPackageSize;
+    return false;
+  }
+  const KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) {
+    message = kTextUnreadable;
+    return false;
+  }
+  return VerifyPayloadFile(file.Get(), path, expectedSize, expectedSha256, expectedPublisher, {},
+                           message);
+}
+
+bool VerifyPayloadFile(HANDLE file, const std::wstring& path, std::uint64_t expectedSize,
+                       const std::wstring& expectedSha256, const std::wstring& expectedPublisher,
+                       const std::wstring& knownDigest, std::wstring& message) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) != expectedSize) {
+    message = kTextPackageSize;
+    return false;
+  }
+  std::wstring digest = knownDigest;
+  if (digest.empty() && !ComputeHandleSha256(file, digest, message)) return false;
+  // Hexadecimal digits: an ASCII case fold is all it takes.
+  if (!SameIgnoringCase(expectedSha256, digest)) {
+    message = L"安装包 SHA-256 校验失败";
+    return false;
+  }
+  return VerifyPublisherSignatureFile(file, path, expectedPublisher, message);
+}
+
+bool ComputeFileSha256(const std::wstring& path, std::wstring& digest, std::wstring& message) {
+  Sha256 hash;
+  if (hash.Failure()) {
+    message = hash.Failure();
+    return false;
+  }
+  const KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) {
+    message = kTextUnreadable;
+    return false;
+  }
+  return ComputeHandleSha256(file.Get(), digest, message);
+}
+
+bool ComputeHandleSha256(HANDLE file, std::wstring& digest, std::wstring& message) {
+  Sha256 hash;
+  if (hash.Failure()) {
+    message = hash.Failure();
+    return false;
+  }
+  if (!Rewind(file)) {
+    message = kTextUnreadable;
+    return false;
+  }
+  // Until the end of the file; a read error ends the loop too, and the digest of the bytes read
+  // so far then fails the comparison.
+  std::vector<UCHAR> buffer(kReadBlockSize);
+  DWORD read = 0;
+  while (ReadFile(file, buffer.data(), kReadBlockSize, &read, nullptr) && read > 0) {
+    hash.Update(buffer.data(), read);
+  }
+  return hash.Finish(digest, message);
 }
 
 bool VerifyPublisherSignature(const std::wstring& path, const std::wstring& expectedPublisher,
                               std::wstring& message) {
+  const KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                      nullptr));
+  if (!file) {
+    message = L"安装包数字签名无效";
+    return false;
+  }
+  return VerifyPublisherSignatureFile(file.Get(), path, expectedPublisher, message);
+}
+
+bool VerifyPublisherSignatureFile(HANDLE file, const std::wstring& path,
+                                  const std::wstring& expectedPublisher, std::wstring& message) {
+  if (!Rewind(file)) {
+    message = L"安装包数字签名无效";
+    return false;
+  }
+  // With hFile set, the file judged is the handle's, not whatever the path names by then.
   WINTRUST_FILE_INFO fileInfo = {};
   fileInfo.cbStruct = sizeof(fileInfo);
   fileInfo.pcwszFilePath = path.c_str();
+  fileInfo.hFile = file;
 
   WINTRUST_DATA trustData = {};
   trustData.cbStruct = sizeof(trustData);
@@ -135,65 +233,21 @@ bool VerifyPublisherSignature(const std::wstring& path, const std::wstring& expe
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   const LONG trust = WinVerifyTrust(nullptr, &action, &trustData);
   const bool trusted = trust == 0 && SignerChainIsSound(trustData.hWVTStateData);
+  std::wstring signer;
+  const wchar_t* signerFailure =
+      trusted ? ReadVerifiedSigner(trustData.hWVTStateData, signer) : nullptr;
   trustData.dwStateAction = WTD_STATEACTION_CLOSE;
   WinVerifyTrust(nullptr, &action, &trustData);
   if (!trusted) {
     message = L"安装包数字签名无效";
     return false;
   }
-
-  DWORD encoding = 0;
-  DWORD contentType = 0;
-  DWORD formatType = 0;
-  CertStore store;
-  CryptMsg signedMessage;
-  if (!CryptQueryObject(CERT_QUERY_OBJECT_FILE, path.c_str(),
-                        CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED_EMBED, CERT_QUERY_FORMAT_FLAG_BINARY,
-                        0, &encoding, &contentType, &formatType, store.Put(), signedMessage.Put(),
-                        nullptr)) {
-    message = L"无法读取安装包签名";
+  if (signerFailure) {
+    message = signerFailure;
     return false;
   }
-
-  DWORD signerSize = 0;
-  if (!CryptMsgGetParam(signedMessage.Get(), CMSG_SIGNER_INFO_PARAM, 0, nullptr, &signerSize) ||
-      signerSize == 0) {
-    message = L"无法读取签名发布者";
-    return false;
-  }
-  std::vector<BYTE> signerBuffer(signerSize);
-  if (!CryptMsgGetParam(signedMessage.Get(), CMSG_SIGNER_INFO_PARAM, 0, signerBuffer.data(),
-                        &signerSize)) {
-    message = L"无法读取签名发布者";
-    return false;
-  }
-  const auto* signer = reinterpret_cast<const CMSG_SIGNER_INFO*>(signerBuffer.data());
-
-  CERT_INFO subject = {};
-  subject.Issuer = signer->Issuer;
-  subject.SerialNumber = signer->SerialNumber;
-  CertContext certificate(CertFindCertificateInStore(store.Get(), encoding, 0,
-                                                     CERT_FIND_SUBJECT_CERT, &subject, nullptr));
-  if (!certificate) {
-    message = L"找不到安装包签名证书";
-    return false;
-  }
-
-  const DWORD length =
-      CertGetNameStringW(certificate.Get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, nullptr, 0);
-  if (length < 2) {
-    message = L"安装包发布者不匹配";
-    return false;
-  }
-  std::wstring name(length, L'\0');
-  const DWORD copied = CertGetNameStringW(certificate.Get(), CERT_NAME_SIMPLE_DISPLAY_TYPE, 0,
-                                          nullptr, name.data(), length);
-  if (copied < 2 || copied > length) {
-    message = L"安装包发布者不匹配";
-    return false;
-  }
-  name.resize(copied - 1);
-  if (Lowered(name) != Lowered(expectedPublisher)) {
+  // Ordinal: the same answer whatever the user's locale.
+  if (!SameIgnoringCase(signer, expectedPublisher)) {
     message = L"安装包发布者不匹配";
     return false;
   }

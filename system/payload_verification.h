@@ -1,10 +1,19 @@
 // Proves that a package file is the one the manifest describes: size, SHA-256, signer.
 #pragma once
 
+#include <windows.h>
+
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "core/scoped_handle.h"
 
 namespace lum::installer {
+
+// The size check's failure, which also stands for "not a file of its own".
+inline constexpr wchar_t kTextPackageSize[] = L"安装包大小校验失败";
 
 // The message is set on failure only.
 [[nodiscard]] bool VerifyPayload(const std::wstring& path, std::uint64_t expectedSize,
@@ -16,5 +25,40 @@ namespace lum::installer {
 [[nodiscard]] bool VerifyPublisherSignature(const std::wstring& path,
                                             const std::wstring& expectedPublisher,
                                             std::wstring& message);
+
+// The same checks on a file the caller holds open (for reading), so that the bytes judged are
+// the bytes of that handle whatever happens to the path meanwhile. path names the file for the
+// signature check's records only. knownDigest, when not empty, is the digest of the file's bytes
+// taken while they were written; otherwise the digest is read through the handle.
+[[nodiscard]] bool VerifyPayloadFile(HANDLE file, const std::wstring& path,
+                                     std::uint64_t expectedSize, const std::wstring& expectedSha256,
+                                     const std::wstring& expectedPublisher,
+                                     const std::wstring& knownDigest, std::wstring& message);
+[[nodiscard]] bool ComputeHandleSha256(HANDLE file, std::wstring& digest, std::wstring& message);
+// The signer's name is read from the certificate that the trust verification itself verified.
+[[nodiscard]] bool VerifyPublisherSignatureFile(HANDLE file, const std::wstring& path,
+                                                const std::wstring& expectedPublisher,
+                                                std::wstring& message);
+
+// SHA-256 of bytes fed in order. A failure is kept and reported by Finish.
+class Sha256 {
+ public:
+  Sha256();
+  Sha256(const Sha256&) = delete;
+  Sha256& operator=(const Sha256&) = delete;
+
+  // Forgets what was fed.
+  void Restart();
+  void Update(const void* data, std::size_t size);
+  [[nodiscard]] bool Finish(std::wstring& digest, std::wstring& message);
+  // The first failure so far; null while there is none.
+  const wchar_t* Failure() const { return failure_; }
+
+ private:
+  BCryptAlgorithm algorithm_;
+  std::vector<UCHAR> object_;  // declared before hash_: the hash is destroyed first
+  BCryptHash hash_;
+  const wchar_t* failure_ = nullptr;
+};
 
 }  // namespace lum::installer

@@ -251,26 +251,28 @@ TEST_F(PackageRunTest, CancelTerminatesTheRunningPackage) {
   EXPECT_FALSE(test::PathExists(JoinPath(folder, kApplicationExeName)));
 }
 
-// Wine never shows an elevation prompt, so its refusal (ERROR_CANCELLED) comes from a stand-in.
+// Wine runs everything elevated and never shows an elevation prompt, so the unelevated route
+// and its refusal (ERROR_CANCELLED) come from a stand-in.
 SHELLEXECUTEINFOW g_refusedCall{};
-std::wstring g_refusedVerb, g_refusedFile, g_refusedParameters;
+std::wstring g_refusedVerb, g_refusedFile, g_refusedParameters, g_refusedDirectory;
 
 BOOL WINAPI RefuseElevation(SHELLEXECUTEINFOW* info) {
   g_refusedCall = *info;
   g_refusedVerb = info->lpVerb ? info->lpVerb : L"";
   g_refusedFile = info->lpFile ? info->lpFile : L"";
   g_refusedParameters = info->lpParameters ? info->lpParameters : L"";
+  g_refusedDirectory = info->lpDirectory ? info->lpDirectory : L"";
   SetLastError(ERROR_CANCELLED);
   return FALSE;
 }
 
 TEST(RunPackageInstallerTest, RefusedElevationPromptIsReportedAsSuch) {
-  const ShellExecuteExFunction previous = ReplaceShellExecuteExForTesting(&RefuseElevation);
+  const ShellExecuteExFunction previous = UseElevationPromptForTesting(&RefuseElevation);
   std::uint32_t exitCode = 0;
   std::wstring message;
   const std::wstring package = test::ArtifactPath(kPackageFileName);
   const bool started = RunPackageInstaller(package, L"/S /D=C:\\x", nullptr, exitCode, message);
-  ReplaceShellExecuteExForTesting(previous);
+  UseElevationPromptForTesting(previous);
 
   EXPECT_FALSE(started);
   EXPECT_EQ(message, L"用户取消了管理员授权");
@@ -279,7 +281,7 @@ TEST(RunPackageInstallerTest, RefusedElevationPromptIsReportedAsSuch) {
   EXPECT_EQ(g_refusedCall.cbSize, 112u);
   EXPECT_EQ(g_refusedCall.fMask, 0x140u);
   EXPECT_EQ(g_refusedCall.hwnd, nullptr);
-  EXPECT_EQ(g_refusedCall.lpDirectory, nullptr);
+  EXPECT_EQ(g_refusedDirectory, ParentPath(package)) << "its own folder, not ours";
   EXPECT_EQ(g_refusedCall.nShow, SW_SHOWNORMAL);
   EXPECT_EQ(g_refusedVerb, L"runas");
   EXPECT_EQ(g_refusedFile, package);

@@ -1,224 +1,29 @@
-// Whole installation runs: the real controller, WinHTTP against the release server, the real
-// signed NSIS package, the stand-in application and the prefix's registry.
+// Whole installation runs: statuses, events, log lines and outcomes of every stage.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <regex>
 #include <string>
 #include <vector>
 
-#include "core/installer_controller.h"
 #include "core/package_installer.h"
 #include "net/wide_to_utf8.h"
 #include "system/payload_verification.h"
-#include "system/process_control.h"
+#include "tests/core/workflow_fixture.h"
 #include "tests/support/demo_app_process.h"
 #include "tests/support/package_record.h"
-#include "tests/support/registry_fixture.h"
-#include "tests/support/release_server.h"
-#include "tests/support/test_env.h"
 
 namespace lum::installer {
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-using test::ReleaseServer;
+using test::LoadPackage;
+using test::MetricsBody;
+using test::Package;
 using test::RouteOptions;
-
-constexpr char kManifestPath[] = "/storage/manifest.json";
-constexpr char kPackagePath[] = "/packages/VIVOV3_Setup_x64.exe";
-constexpr char kMetricsPath[] = "/metrics/report/";
-
-struct TimedStatus {
-  InstallerStatus status;
-  Clock::time_point at;
-};
-
-// Collects the statuses and questions of one controller and lets the test wait for them.
-class RunRecorder {
- public:
-  void OnStatus(const InstallerStatus& status) {
-    std::lock_guard lock(mutex_);
-    statuses_.push_back({status, Clock::now()});
-    changed_.notify_all();
-  }
-
-  bool OnConfirm(ConfirmationKind kind) {
-    std::function<void()> hook;
-    bool answer = false;
-    {
-      std::lock_guard lock(mutex_);
-      questions_.push_back(kind);
-      answer = answers_.empty() ? false : answers_.front();
-      if (!answers_.empty()) answers_.erase(answers_.begin());
-      hook = onQuestion_;
-    }
-    if (hook) hook();
-    return answer;
-  }
-
-  void SetAnswers(std::vector<bool> answers, std::function<void()> onQuestion = nullptr) {
-    std::lock_guard lock(mutex_);
-    answers_ = std::move(answers);
-    onQuestion_ = std::move(onQuestion);
-  }
-
-  // Waits for a Completed or Failed status.
-  InstallerStatus WaitForEnd(std::chrono::seconds timeout = 120s) {
-    return WaitFor([](const InstallerStatus& s) {
-      return s.stage == InstallStage::Completed || s.stage == InstallStage::Failed;
-    }, timeout);
-  }
-
-  InstallerStatus WaitFor(const std::function<bool(const InstallerStatus&)>& predicate,
-                          std::chrono::seconds timeout = 120s) {
-    std::unique_lock lock(mutex_);
-    const bool seen = changed_.wait_for(lock, timeout, [&] {
-      for (const auto& s : statuses_) {
-        if (predicate(s.status)) return true;
-      }
-      return false;
-    });
-    if (!seen) {
-      ADD_FAILURE() << "status not reached in time";
-      return {};
-    }
-    for (const auto& s : statuses_) {
-      if (predicate(s.status)) return s.status;
-    }
-    return {};
-  }
-
-  void Clear() {
-    std::lock_guard lock(mutex_);
-    statuses_.clear();
-    questions_.clear();
-    answers_.clear();
-    onQuestion_ = nullptr;
-  }
-
-  std::vector<TimedStatus> Statuses() {
-    std::lock_guard lock(mutex_);
-    return statuses_;
-  }
-  std::vector<ConfirmationKind> Questions() {
-    std::lock_guard lock(mutex_);
-    return questions_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<TimedStatus> statuses_;
-  std::vector<ConfirmationKind> questions_;
-  std::vector<bool> answers_;
-  std::function<void()> onQuestion_;
-};
-
-struct Package {
-  std::string bytes;
-  std::string sha256;
-};
-
-Package LoadPackage(const wchar_t* artifact) {
-  Package package;
-  const std::wstring path = test::ArtifactPath(artifact);
-  package.bytes = test::ReadFileBytes(path);
-  std::wstring digest, message;
-  EXPECT_TRUE(ComputeFileSha256(path, digest, message)) << WideToUtf8(message);
-  package.sha256 = WideToUtf8(digest);
-  return package;
-}
-
-std::string ManifestFor(const ReleaseServer& server, const Package& package,
-                        const std::string& version = "2.0.0") {
-  return R"({"schemaVersion":1,"minimumBootstrapperVersion":"1.0.0",)"
-         R"("payloads":{"lumora-x64":{"version":")" + version +
-         R"(","architecture":"x64","mode":"bundled","url":")" +
-         WideToUtf8(server.LocalhostUrl(L"/packages/VIVOV3_Setup_x64.exe")) +
-         R"(","sha256":")" + package.sha256 +
-         R"(","publisher":"Velmont Harbor Network Technology Co., Ltd.","size":)" +
-         std::to_string(package.bytes.size()) +
-         R"(}},"channels":{"baidu2":"lumora-x64","bing":"lumora-x64"}})";
-}
-
-std::string MetricsBody(const std::string& event, const std::string& errorCode,
-                        const std::string& channel = "baidu2") {
-  return R"({"bootstrapper_version":"1.0.0","channel_id":")" + channel +
-         R"(","error_code":")" + errorCode + R"(","event":")" + event +
-         R"(","payload_version":"2.0.0"})";
-}
-
-class WorkflowTest : public testing::Test {
- protected:
-  void SetUp() override {
-    server.Reset();
-    test::RemoveTree(JoinPath(CacheDirectory(), L".."));
-    installRoot = test::FreshScratchDirectory(L"workflow");
-    installDirectory = installRoot + L"\\Lumora Target Folder";
-    options.installDirectory = installDirectory;
-    options.desktopShortcut = true;
-    options.startMenuShortcut = false;
-  }
-
-  void TearDown() override {
-    controller.reset();
-    TerminateApplication(kApplicationExeName);
-    TerminateApplication(kPackageFileName);
-    test::RemoveTree(JoinPath(CacheDirectory(), L".."));
-  }
-
-  void Serve(const Package& package, const RouteOptions& packageRoute = {}) {
-    test::ReleaseServer::WriteServedFile("VIVOV3_Setup_x64.exe", package.bytes);
-    RouteOptions manifest;
-    manifest.body = ManifestFor(server, package);
-    server.AddRoute(kManifestPath, manifest, "GET");
-    RouteOptions route = packageRoute;
-    if (!route.file && !route.body && !route.generate) route.file = "VIVOV3_Setup_x64.exe";
-    server.AddRoute(kPackagePath, route, "GET");
-  }
-
-  void Start(const std::wstring& channel = L"baidu2") {
-    controller = std::make_unique<InstallerController>(
-        channel, server.LocalhostUrl(L"/storage/manifest.json"),
-        [this](const InstallerStatus& s) { recorder.OnStatus(s); },
-        [this](ConfirmationKind kind) { return recorder.OnConfirm(kind); });
-    controller->StartInstall(options);
-  }
-
-  std::vector<std::string> MetricsBodies() {
-    std::vector<std::string> bodies;
-    for (const auto& request : server.Requests()) {
-      if (request.path == kMetricsPath) bodies.push_back(request.body);
-    }
-    return bodies;
-  }
-
-  int PackageRequests() {
-    int count = 0;
-    for (const auto& request : server.Requests()) count += request.path == kPackagePath;
-    return count;
-  }
-
-  std::string Log() { return test::ReadFileBytes(JoinPath(CacheDirectory(), kLogFileName)); }
-  std::wstring CachedPackage() { return JoinPath(CacheDirectory(), kPackageFileName); }
-
-  void PutInCache(const std::string& bytes) { test::WriteFileBytes(CachedPackage(), bytes); }
-
-  ReleaseServer server;
-  test::UninstallEntry registry;
-  RunRecorder recorder;
-  std::unique_ptr<InstallerController> controller;
-  InstallOptions options;
-  std::wstring installRoot;
-  std::wstring installDirectory;
-};
 
 TEST_F(WorkflowTest, SuccessfulInstallation) {
   const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
@@ -265,18 +70,19 @@ TEST_F(WorkflowTest, SuccessfulInstallation) {
   EXPECT_EQ(record.installDirectory, installDirectory);
   EXPECT_TRUE(test::PathExists(installDirectory + L"\\lumora.exe"));
   EXPECT_EQ(ReadRegistryString(KEY_WOW64_64KEY, L"DisplayVersion").value_or(L""), L"2.0.0");
-  EXPECT_EQ(ReadRegistryString(KEY_WOW64_64KEY, L"InstallLocation").value_or(L""), installDirectory);
+  EXPECT_EQ(ReadRegistryString(KEY_WOW64_64KEY, L"InstallLocation").value_or(L""),
+            installDirectory);
 
   EXPECT_FALSE(test::PathExists(CachedPackage())) << "the package is removed after installing";
-  EXPECT_TRUE(std::regex_match(Log(), std::regex(R"([0-9: -]{19} \[complete\] elapsed_seconds=\d+\r\n)")))
+  EXPECT_TRUE(
+      std::regex_match(Log(), std::regex(R"([0-9: -]{19} \[complete\] elapsed_seconds=\d+\r\n)")))
       << Log();
 
   const std::vector<std::string> expected = {
       MetricsBody("web_install_download_start", "", "bing"),
       MetricsBody("web_install_download_success", "", "bing"),
       MetricsBody("web_install_verify_success", "", "bing"),
-      MetricsBody("web_install_start", "", "bing"),
-      MetricsBody("web_install_success", "", "bing")};
+      MetricsBody("web_install_start", "", "bing"), MetricsBody("web_install_success", "", "bing")};
   EXPECT_EQ(MetricsBodies(), expected);
   EXPECT_TRUE(server.UnexpectedRequests().empty());
 }
@@ -290,18 +96,21 @@ TEST_F(WorkflowTest, ValidCachedPackageIsReusedWithoutDownloading) {
 
   std::vector<std::pair<InstallStage, int>> stages;
   for (const auto& s : recorder.Statuses()) stages.emplace_back(s.status.stage, s.status.progress);
-  const std::vector<std::pair<InstallStage, int>> expected = {
-      {InstallStage::Preparing, 0},  {InstallStage::Downloading, 85}, {InstallStage::Verifying, 90},
-      {InstallStage::Installing, 95}, {InstallStage::Completed, 100}};
+  const std::vector<std::pair<InstallStage, int>> expected = {{InstallStage::Preparing, 0},
+                                                              {InstallStage::Downloading, 85},
+                                                              {InstallStage::Verifying, 90},
+                                                              {InstallStage::Installing, 95},
+                                                              {InstallStage::Completed, 100}};
   EXPECT_EQ(stages, expected);
   EXPECT_EQ(PackageRequests(), 0);
-  EXPECT_TRUE(std::regex_match(Log(), std::regex(R"([0-9: -]{19} \[cache\] validated payload reused\r\n)"
-                                                 R"([0-9: -]{19} \[complete\] elapsed_seconds=\d+\r\n)")))
+  EXPECT_TRUE(
+      std::regex_match(Log(), std::regex(R"([0-9: -]{19} \[cache\] validated payload reused\r\n)"
+                                         R"([0-9: -]{19} \[complete\] elapsed_seconds=\d+\r\n)")))
       << Log();
-  EXPECT_EQ(MetricsBodies(), (std::vector<std::string>{
-                                 MetricsBody("web_install_verify_success", ""),
-                                 MetricsBody("web_install_start", ""),
-                                 MetricsBody("web_install_success", "")}));
+  EXPECT_EQ(MetricsBodies(),
+            (std::vector<std::string>{MetricsBody("web_install_verify_success", ""),
+                                      MetricsBody("web_install_start", ""),
+                                      MetricsBody("web_install_success", "")}));
 }
 
 TEST_F(WorkflowTest, PartialFileFromAFailedRunIsDeletedAndDownloadedAgain) {
@@ -346,9 +155,9 @@ TEST_F(WorkflowTest, ThreeFailedAttemptsHalfASecondAndOneSecondApart) {
   EXPECT_GE(attempts[1] - attempts[0], 500ms);
   EXPECT_LT(attempts[1] - attempts[0], 950ms);
   EXPECT_GE(attempts[2] - attempts[1], 1000ms);
-  EXPECT_EQ(MetricsBodies(), (std::vector<std::string>{
-                                 MetricsBody("web_install_download_start", ""),
-                                 MetricsBody("web_install_download_failed", "E_DOWNLOAD")}));
+  EXPECT_EQ(MetricsBodies(),
+            (std::vector<std::string>{MetricsBody("web_install_download_start", ""),
+                                      MetricsBody("web_install_download_failed", "E_DOWNLOAD")}));
   EXPECT_EQ(Log(), "") << "download failures are neither logged nor shown";
 }
 
@@ -356,7 +165,7 @@ TEST_F(WorkflowTest, CancelDuringTheSecondAttempt) {
   const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
   test::ReleaseServer::WriteServedFile("VIVOV3_Setup_x64.exe", package.bytes);
   RouteOptions manifest;
-  manifest.body = ManifestFor(server, package);
+  manifest.body = test::ManifestFor(server, package);
   server.AddRoute(kManifestPath, manifest, "GET");
   RouteOptions fail;
   fail.status = 500;
@@ -375,10 +184,10 @@ TEST_F(WorkflowTest, CancelDuringTheSecondAttempt) {
   EXPECT_EQ(end.errorCode, L"E_CANCELLED");
   EXPECT_EQ(end.message, L"安装已取消");
   EXPECT_EQ(PackageRequests(), 2) << "no third attempt";
-  EXPECT_EQ(MetricsBodies(), (std::vector<std::string>{
-                                 MetricsBody("web_install_download_start", ""),
-                                 MetricsBody("web_install_cancel", "E_CANCELLED"),
-                                 MetricsBody("web_install_download_failed", "E_CANCELLED")}));
+  EXPECT_EQ(MetricsBodies(),
+            (std::vector<std::string>{MetricsBody("web_install_download_start", ""),
+                                      MetricsBody("web_install_cancel", "E_CANCELLED"),
+                                      MetricsBody("web_install_download_failed", "E_CANCELLED")}));
 }
 
 TEST_F(WorkflowTest, DownloadedPackageFailingVerificationIsDeleted) {
@@ -387,7 +196,7 @@ TEST_F(WorkflowTest, DownloadedPackageFailingVerificationIsDeleted) {
   tampered.bytes[tampered.bytes.size() / 2] ^= 0x01;
   test::ReleaseServer::WriteServedFile("VIVOV3_Setup_x64.exe", tampered.bytes);
   RouteOptions manifest;
-  manifest.body = ManifestFor(server, package);
+  manifest.body = test::ManifestFor(server, package);
   server.AddRoute(kManifestPath, manifest, "GET");
   RouteOptions route;
   route.file = "VIVOV3_Setup_x64.exe";
@@ -399,10 +208,10 @@ TEST_F(WorkflowTest, DownloadedPackageFailingVerificationIsDeleted) {
   EXPECT_FALSE(test::PathExists(CachedPackage()));
   EXPECT_NE(Log().find("[verify] \xE5\xAE\x89\xE8\xA3\x85\xE5\x8C\x85 SHA-256"), std::string::npos)
       << Log();
-  EXPECT_EQ(MetricsBodies(), (std::vector<std::string>{
-                                 MetricsBody("web_install_download_start", ""),
-                                 MetricsBody("web_install_download_success", ""),
-                                 MetricsBody("web_install_verify_failed", "E_VERIFY")}));
+  EXPECT_EQ(MetricsBodies(),
+            (std::vector<std::string>{MetricsBody("web_install_download_start", ""),
+                                      MetricsBody("web_install_download_success", ""),
+                                      MetricsBody("web_install_verify_failed", "E_VERIFY")}));
 }
 
 struct PreparationCase {
@@ -434,13 +243,14 @@ TEST_P(PreparationFailureTest, FailsWithoutEventsOrDownload) {
   EXPECT_TRUE(MetricsBodies().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, PreparationFailureTest,
-    testing::Values(
-        PreparationCase{"downgrade", L"3.0", false, L"E_DOWNGRADE", L"当前已安装更高版本，不能降级安装"},
-        PreparationCase{"unreadable", L"v2.0", false, L"E_LOCAL_VERSION", L"无法识别已安装版本"},
-        PreparationCase{"nospace", nullptr, true, L"E_DISK_SPACE", L"磁盘空间不足，请更换安装目录"}),
-    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, PreparationFailureTest,
+                         testing::Values(PreparationCase{"downgrade", L"3.0", false, L"E_DOWNGRADE",
+                                                         L"当前已安装更高版本，不能降级安装"},
+                                         PreparationCase{"unreadable", L"v2.0", false,
+                                                         L"E_LOCAL_VERSION", L"无法识别已安装版本"},
+                                         PreparationCase{"nospace", nullptr, true, L"E_DISK_SPACE",
+                                                         L"磁盘空间不足，请更换安装目录"}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(WorkflowTest, SameOrOlderInstalledVersionIsInstalledOver) {
   registry.SetString(KEY_WOW64_64KEY, L"DisplayVersion", L"2.0");
@@ -459,7 +269,8 @@ TEST_F(WorkflowTest, ManifestFailures) {
   EXPECT_EQ(end.errorCode, L"E_NETWORK");
   EXPECT_EQ(end.message, L"当前网络不可用，请检查网络连接");
   // The transport's own text goes to the log.
-  EXPECT_NE(Log().find("[manifest] \xE5\xAE\x89\xE8\xA3\x85\xE9\x85\x8D\xE7\xBD\xAE"), std::string::npos)
+  EXPECT_NE(Log().find("[manifest] \xE5\xAE\x89\xE8\xA3\x85\xE9\x85\x8D\xE7\xBD\xAE"),
+            std::string::npos)
       << Log();
 
   controller.reset();
@@ -508,9 +319,9 @@ TEST_F(WorkflowTest, RunningApplicationIgnoringCloseIsTerminatedAfterTheSecondQu
   recorder.SetAnswers({true, true});
   Start();
   EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
-  EXPECT_EQ(recorder.Questions(), (std::vector<ConfirmationKind>{
-                                      ConfirmationKind::CloseRunningApp,
-                                      ConfirmationKind::ForceCloseRunningApp}));
+  EXPECT_EQ(recorder.Questions(),
+            (std::vector<ConfirmationKind>{ConfirmationKind::CloseRunningApp,
+                                           ConfirmationKind::ForceCloseRunningApp}));
   DWORD exitCode = 0;
   EXPECT_TRUE(app.WaitForExit(1000, exitCode));
   EXPECT_EQ(exitCode, 1u);
@@ -560,15 +371,16 @@ struct ExitCodeCase {
 };
 
 TEST_F(WorkflowTest, PackageExitCodesTwoAndThree) {
-  const ExitCodeCase cases[] = {
-      {L"VIVOV3_Setup_x64_exit2.exe", "E_DISK_SPACE", L"磁盘空间不足，请更换安装目录", "[install] NSIS exit code 2\r\n"},
-      {L"VIVOV3_Setup_x64_exit3.exe", "E_INSTALL", L"安装失败，请稍后重试", "[install] NSIS exit code 3\r\n"}};
+  const ExitCodeCase cases[] = {{L"VIVOV3_Setup_x64_exit2.exe", "E_DISK_SPACE",
+                                 L"磁盘空间不足，请更换安装目录", "[install] NSIS exit code 2\r\n"},
+                                {L"VIVOV3_Setup_x64_exit3.exe", "E_INSTALL",
+                                 L"安装失败，请稍后重试", "[install] NSIS exit code 3\r\n"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.errorCode);
     controller.reset();
     recorder.Clear();
     server.Reset();
-    test::RemoveTree(JoinPath(CacheDirectory(), L".."));
+    RemoveCacheFolders();
     Serve(LoadPackage(c.artifact));
     Start();
     const InstallerStatus end = recorder.WaitForEnd();
@@ -583,19 +395,21 @@ TEST_F(WorkflowTest, PackageExitCodesTwoAndThree) {
 }
 
 TEST_F(WorkflowTest, RefusedElevationIsReportedAsUac) {
-  // Wine has no elevation prompt, so ERROR_CANCELLED cannot happen there: the one seam.
+  // Wine runs everything elevated and has no elevation prompt, so neither an unelevated start
+  // nor ERROR_CANCELLED can happen there: the one seam.
   const auto refuse = [](SHELLEXECUTEINFOW*) -> BOOL {
     SetLastError(ERROR_CANCELLED);
     return FALSE;
   };
-  const ShellExecuteExFunction previous = ReplaceShellExecuteExForTesting(refuse);
+  const ShellExecuteExFunction previous = UseElevationPromptForTesting(refuse);
   Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
   Start();
   const InstallerStatus end = recorder.WaitForEnd();
-  ReplaceShellExecuteExForTesting(previous);
+  UseElevationPromptForTesting(previous);
   EXPECT_EQ(end.errorCode, L"E_UAC");
   EXPECT_EQ(end.message, L"未获得安装权限，请重新授权");
-  EXPECT_NE(Log().find("[install] \xE7\x94\xA8\xE6\x88\xB7\xE5\x8F\x96\xE6\xB6\x88"), std::string::npos)
+  EXPECT_NE(Log().find("[install] \xE7\x94\xA8\xE6\x88\xB7\xE5\x8F\x96\xE6\xB6\x88"),
+            std::string::npos)
       << Log();
   EXPECT_EQ(MetricsBodies().back(), MetricsBody("web_install_failed", "E_UAC"));
 
@@ -640,7 +454,7 @@ TEST_F(WorkflowTest, MetricsEndpointFailuresDoNotAffectTheInstallation) {
   controller.reset();
   recorder.Clear();
   server.Reset();
-  test::RemoveTree(JoinPath(CacheDirectory(), L".."));
+  RemoveCacheFolders();
   RouteOptions silent;
   silent.stallBeforeHeaders = 30;
   server.AddRoute(kMetricsPath, silent, "POST");

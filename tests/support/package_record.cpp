@@ -12,10 +12,18 @@ PackageRecord ReadPackageRecord(const std::wstring& folder) {
   std::wstring text(bytes.size() / 2, L'\0');
   std::memcpy(text.data(), bytes.data(), text.size() * sizeof(wchar_t));
   if (!text.empty() && text.front() == 0xFEFF) text.erase(0, 1);
-  const size_t first = text.find(L"\r\n");
-  if (first == std::wstring::npos) return {text, L""};
-  const size_t second = text.find(L"\r\n", first + 2);
-  return {text.substr(0, first), text.substr(first + 2, second - first - 2)};
+  PackageRecord record;
+  std::wstring* const fields[] = {
+      &record.parameters, &record.installDirectory, &record.version,         &record.temp,
+      &record.tmp,        &record.workingDirectory, &record.pluginsDirectory};
+  size_t start = 0;
+  for (std::wstring* field : fields) {
+    const size_t end = text.find(L"\r\n", start);
+    *field = text.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
+    if (end == std::wstring::npos) break;
+    start = end + 2;
+  }
+  return record;
 }
 
 }  // namespace lum::test

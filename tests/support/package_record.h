@@ -1,5 +1,5 @@
 // What the demo package leaves in its install folder: setup_command_line.txt, UTF-16LE with
-// BOM, line 1 the parameters it received (NSIS has cut " /D=..." off), line 2 its $INSTDIR.
+// BOM, one item a line.
 #pragma once
 
 #include <string>
@@ -9,8 +9,13 @@ namespace lum::test {
 inline constexpr wchar_t kPackageRecordFile[] = L"setup_command_line.txt";
 
 struct PackageRecord {
-  std::wstring parameters;
-  std::wstring installDirectory;
+  std::wstring parameters;        // as received (NSIS has cut " /D=..." off)
+  std::wstring installDirectory;  // $INSTDIR
+  std::wstring version;           // the package's own version
+  std::wstring temp;              // its TEMP and TMP
+  std::wstring tmp;
+  std::wstring workingDirectory;
+  std::wstring pluginsDirectory;  // where NSIS unpacked its plug-in DLLs
 };
 
 PackageRecord ReadPackageRecord(const std::wstring& folder);

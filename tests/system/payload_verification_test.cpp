@@ -153,6 +153,38 @@ TEST(VerifyPublisherSignatureTest, ComparesTheSignerWithTheExpectedName) {
   EXPECT_EQ(Narrow(message), Narrow(L"安装包发布者不匹配"));
 }
 
+// Through a held handle the bytes judged are the handle's, whatever file the path names.
+TEST(VerifyPublisherSignatureFileTest, JudgesTheHandlesFileNotThePath) {
+  const Package trusted = LoadPackage(L"trusted");
+  const Package unsigned_ = LoadPackage(L"unsigned");
+  const auto verify = [](const Package& held, const Package& named, std::wstring& message) {
+    const KernelHandle file(CreateFileW(held.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                        OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(file.IsValid());
+    return VerifyPublisherSignatureFile(file.Get(), named.path, kTrustedPublisher, message);
+  };
+  std::wstring message = kUnchanged;
+  EXPECT_TRUE(verify(trusted, unsigned_, message));
+  EXPECT_EQ(message, kUnchanged);
+  EXPECT_FALSE(verify(unsigned_, trusted, message));
+  EXPECT_EQ(Narrow(message), Narrow(L"安装包数字签名无效"));
+}
+
+// Bytes fed piece by piece, and again after a restart, give the digest of the whole.
+TEST(Sha256Test, StreamedPiecesAndRestart) {
+  Sha256 hash;
+  std::wstring digest, message;
+  hash.Update("zzz", 3);
+  hash.Restart();
+  hash.Update("a", 1);
+  hash.Update("", 0);
+  hash.Update("bc", 2);
+  ASSERT_TRUE(hash.Finish(digest, message)) << Narrow(message);
+  EXPECT_EQ(digest, L"ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  ASSERT_TRUE(hash.Finish(digest, message)) << "a finished hash starts again, empty";
+  EXPECT_EQ(digest, L"e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+}
+
 // Known answers; the long inputs cross the 1 MiB read block.
 TEST(ComputeFileSha256Test, KnownAnswers) {
   const auto pattern = [](size_t length) {

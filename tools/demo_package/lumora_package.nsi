@@ -9,9 +9,9 @@
 ;
 ; Switches: /S (silent), /CHANNEL=, /BING_CLICK_ID=, /DESKTOP_SHORTCUT=0|1,
 ; /START_MENU_SHORTCUT=0|1 and /D=folder (last, unquoted, the rest of the line).
-; Every run that installs leaves $INSTDIR\setup_command_line.txt (UTF-16LE with BOM): the first
-; line is exactly what ${GetParameters} returned (NSIS has already cut " /D=..." off), the
-; second line is $INSTDIR.
+; Every run that installs leaves $INSTDIR\setup_command_line.txt (UTF-16LE with BOM), one item a
+; line: exactly what ${GetParameters} returned (NSIS has already cut " /D=..." off), $INSTDIR,
+; VERSION, the TEMP and TMP it was given, its working folder and its $PLUGINSDIR.
 
 Unicode true
 Target amd64-unicode
@@ -72,6 +72,8 @@ Var StartMenuShortcut
 
 Section "Install"
   ${GetParameters} $Params
+  ; Before SetOutPath changes it.
+  System::Call 'kernel32::GetCurrentDirectoryW(i ${NSIS_MAX_STRLEN}, w .r3)'
 
 !ifdef SLEEP_MS
   Sleep ${SLEEP_MS}
@@ -94,10 +96,12 @@ Section "Install"
   File "/oname=lumora.exe" "${APP_EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
+  ReadEnvStr $1 TEMP
+  ReadEnvStr $2 TMP
   ClearErrors
   FileOpen $0 "$INSTDIR\${RECORD_FILE}" w
   ${IfNot} ${Errors}
-    FileWriteUTF16LE /BOM $0 "$Params$\r$\n$INSTDIR$\r$\n"
+    FileWriteUTF16LE /BOM $0 "$Params$\r$\n$INSTDIR$\r$\n${VERSION}$\r$\n$1$\r$\n$2$\r$\n$3$\r$\n$PLUGINSDIR$\r$\n"
     FileClose $0
   ${EndIf}
 
