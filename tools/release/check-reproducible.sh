@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Two clean release builds, in different folders, must give the same bytes, unsigned and signed
-# with the same (test) certificate; prints their size and digests.
+# with the same (test) certificate and no time stamp; prints their size and digests.
 #   tools/release/check-reproducible.sh WORK_DIR
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
@@ -12,7 +12,7 @@ rm -rf "$work/pki"
 for run in a b; do
   echo "--- clean release build $run"
   bash "$source_dir/tools/release/build-release.sh" "${urls[@]}" --test-cert "$work/pki" \
-    --build-dir "$work/build-$run" --out "$work/out-$run"
+    --no-timestamp --build-dir "$work/build-$run" --out "$work/out-$run"
 done
 status=0
 for name in LumoraWebSetup.unsigned.exe LumoraWebSetup.exe; do
