@@ -2,11 +2,11 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <bit>
 #include <memory>
 
 #include "app/delay_loaded_dlls.h"
-#include "core/scoped_handle.h"
+#include "base/handles.h"
+#include "base/module.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -28,11 +28,10 @@ constexpr wchar_t kMutexName[] = L"Local\\LUMWebBootstrapper.SingleInstance";
 // the system is too old anyway and the start stops at the system check.
 void RestrictDllSearchToSystem32() {
   using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-  const FARPROC restrict =
-      kernel32 ? GetProcAddress(kernel32, "SetDefaultDllDirectories") : nullptr;
+  const auto restrict = lum::installer::LoadedFunction<SetDefaultDllDirectoriesFn>(
+      L"kernel32.dll", "SetDefaultDllDirectories");
   if (restrict == nullptr) return;
-  std::bit_cast<SetDefaultDllDirectoriesFn>(restrict)(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  restrict(LOAD_LIBRARY_SEARCH_SYSTEM32);
   for (const wchar_t* name : lum::installer::kDelayLoadedDlls) {
     LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   }
@@ -45,23 +44,19 @@ bool IsSupportedSystem() {
   using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
   using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
 
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  const FARPROC getVersion = ntdll ? GetProcAddress(ntdll, "RtlGetVersion") : nullptr;
+  using lum::installer::LoadedFunction;
+  const auto getVersion = LoadedFunction<RtlGetVersionFn>(L"ntdll.dll", "RtlGetVersion");
   if (getVersion == nullptr) return false;
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof(version);  // 276
-  if (std::bit_cast<RtlGetVersionFn>(getVersion)(&version) != 0) return false;
+  if (getVersion(&version) != 0) return false;
   if (version.dwMajorVersion < 10) return false;
 
-  const HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-  const FARPROC wow64 = kernel32 ? GetProcAddress(kernel32, "IsWow64Process2") : nullptr;
+  const auto wow64 = LoadedFunction<IsWow64Process2Fn>(L"kernel32.dll", "IsWow64Process2");
   if (wow64 == nullptr) return false;
   USHORT processMachine = 0;
   USHORT nativeMachine = 0;
-  if (!std::bit_cast<IsWow64Process2Fn>(wow64)(GetCurrentProcess(), &processMachine,
-                                               &nativeMachine)) {
-    return false;
-  }
+  if (!wow64(GetCurrentProcess(), &processMachine, &nativeMachine)) return false;
   return nativeMachine == IMAGE_FILE_MACHINE_AMD64;
 }
 

@@ -12,7 +12,7 @@
 #include <shobjidl.h>
 
 #include "core/installer_controller.h"
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "system/install_location.h"
 #include "system/process_control.h"
 

@@ -10,7 +10,7 @@
 
 #include "core/installer_controller.h"
 #include "core/package_installer.h"
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "manifest/manifest.h"
 #include "manifest/version.h"
 #include "net/download.h"

@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "core/installer_types.h"
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "system/install_location.h"
 #include "system/protected_folder.h"
 

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "core/installer_controller.h"
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "system/protected_folder.h"
-#include "net/wide_to_utf8.h"
+#include "base/text.h"
 
 namespace lum::installer {
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "system/install_location.h"
 
 namespace lum::installer {

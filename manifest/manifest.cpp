@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -11,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/text.h"
 #include "manifest/version.h"
 
 namespace lum::installer {
@@ -105,24 +105,11 @@ bool PassesFieldRules(const PayloadInfo& entry) {
          CompareVersions(entry.version, L"0.0.0") != 2;
 }
 
-wchar_t AsciiLower(wchar_t c) {
-  return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c + 32) : c;
-}
-
 }  // namespace
 
 std::wstring Utf8ToWide(std::string_view text) {
-  if (text.empty()) return {};
-  if (text.size() > static_cast<size_t>(INT_MAX)) throw std::runtime_error("invalid utf-8");
-  const int length = static_cast<int>(text.size());
-  const int measured =
-      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
-  if (measured < 1) throw std::runtime_error("invalid utf-8");
-  std::wstring wide(static_cast<size_t>(measured), L'\0');
-  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(),
-                          measured) != measured) {
-    throw std::runtime_error("invalid utf-8");
-  }
+  std::wstring wide;
+  if (!DecodeUtf8(text, wide)) throw std::runtime_error("invalid utf-8");
   return wide;
 }
 

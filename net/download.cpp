@@ -2,9 +2,9 @@
 
 #include <memory>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "net/https_transport.h"
-#include "system/install_location.h"
+#include "base/paths.h"
 
 namespace lum::installer {
 namespace {

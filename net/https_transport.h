@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 
 namespace lum::installer {
 

@@ -1,6 +1,6 @@
 #include "net/metrics.h"
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "net/https_transport.h"
 
 namespace lum::installer {

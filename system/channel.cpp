@@ -1,17 +1,13 @@
 #include "system/channel.h"
 
 #include <algorithm>
-#include <cwctype>
 #include <vector>
+
+#include "base/module.h"
+#include "base/text.h"
 
 namespace lum::installer {
 namespace {
-
-std::wstring ToLower(std::wstring_view text) {
-  std::wstring lower(text);
-  for (wchar_t& unit : lower) unit = static_cast<wchar_t>(std::towlower(unit));
-  return lower;
-}
 
 bool IsAsciiLetterOrDigit(wchar_t unit) {
   return (unit >= L'A' && unit <= L'Z') || (unit >= L'a' && unit <= L'z') ||
@@ -33,16 +29,10 @@ bool ParseChannelText(const void* bytes, std::size_t length, std::wstring* outpu
   if (output == nullptr || bytes == nullptr || length == 0 || length > kMaxChannelBytes) {
     return false;
   }
-  const char* text = static_cast<const char*>(bytes);
-  const int size = static_cast<int>(length);
-  const int units = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, size, nullptr, 0);
-  if (units <= 0) return false;
-  std::wstring wide(static_cast<std::size_t>(units), L'\0');
-  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, size, wide.data(), units) != units) {
-    return false;
-  }
+  std::wstring wide;
+  if (!DecodeUtf8(std::string_view(static_cast<const char*>(bytes), length), wide)) return false;
   // Nothing is trimmed: a space, a line end or a byte-order mark makes the text unknown.
-  const std::wstring lower = ToLower(wide);
+  const std::wstring lower = AsciiLowered(wide);
   for (const std::wstring& known : KnownChannels()) {
     if (lower == known) {
       *output = lower;
@@ -53,15 +43,11 @@ bool ParseChannelText(const void* bytes, std::size_t length, std::wstring* outpu
 }
 
 std::wstring ReadEmbeddedChannelFrom(HMODULE module) {
-  HRSRC resource = FindResourceW(module, MAKEINTRESOURCEW(kChannelResourceId), RT_RCDATA);
-  if (resource == nullptr) return kDefaultChannel;
-  const DWORD size = SizeofResource(module, resource);
-  HGLOBAL loaded = LoadResource(module, resource);
-  if (loaded == nullptr || size == 0) return kDefaultChannel;
-  const void* bytes = LockResource(loaded);
-  if (bytes == nullptr) return kDefaultChannel;
+  const std::string_view bytes = ResourceBytes(module, kChannelResourceId);
   std::wstring channel;
-  if (!ParseChannelText(bytes, size, &channel)) return kDefaultChannel;
+  if (bytes.empty() || !ParseChannelText(bytes.data(), bytes.size(), &channel)) {
+    return kDefaultChannel;
+  }
   return channel;
 }
 
@@ -87,7 +73,7 @@ std::wstring OwnExecutableFileName() {
 
 std::wstring ExtractBingClickId(std::wstring_view channel, std::wstring_view fileName) {
   if (channel != L"bing") return {};
-  const std::wstring lower = ToLower(fileName);
+  const std::wstring lower = AsciiLowered(fileName);
   constexpr std::wstring_view kSuffix = L".exe";
   if (lower.size() <= kSuffix.size()) return {};
   const std::size_t suffixStart = lower.size() - kSuffix.size();

@@ -9,6 +9,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/paths.h"
+
 namespace lum::installer {
 
 inline constexpr wchar_t kInstallFolderName[] = L"VIVOV3";
@@ -25,20 +27,6 @@ struct InstalledApplication {
   bool found = false;
 };
 
-// Appends name to path with one backslash between them, unless path already ends with a
-// separator.
-std::wstring JoinPath(std::wstring path, std::wstring_view name);
-
-// The path without its last component and the separators trailing what remains; the root
-// ("C:\", "\\server\share\", "\") is never removed.
-std::wstring ParentPath(std::wstring_view path);
-
-// Creates folder and every missing parent; true when the folder exists afterwards.
-bool CreateDirectoryTree(const std::wstring& folder);
-
-// The size of the file at path; false when there is none, it is a folder, or it cannot be read.
-[[nodiscard]] bool ReadFileSize(const std::wstring& path, std::uint64_t& size);
-
 std::wstring DefaultInstallDirectory();
 // The machine-wide program-data folder (C:\ProgramData); empty when it is unknown.
 std::wstring ProgramDataDirectory();
@@ -54,9 +42,5 @@ std::optional<std::wstring> ReadRegistryString(REGSAM view, const wchar_t* value
 // Bytes available to the caller on the volume of the nearest existing ancestor of path;
 // 0 when no amount could be determined.
 std::uint64_t AvailableDiskSpace(const std::wstring& path);
-
-// True for the Windows errors that mean "nothing is there": file, path or network path not
-// found, or an invalid name.
-bool IsNotFoundError(DWORD error);
 
 }  // namespace lum::installer

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "system/install_location.h"
 
 namespace lum::installer {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 
 namespace lum::installer {
 

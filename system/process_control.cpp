@@ -5,7 +5,7 @@
 #include <chrono>
 #include <string>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 
 namespace lum::installer {
 namespace {

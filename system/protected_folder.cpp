@@ -7,6 +7,7 @@
 #include <mutex>
 #include <vector>
 
+#include "base/module.h"
 #include "system/install_location.h"
 
 namespace lum::installer {
@@ -67,8 +68,8 @@ bool IsAdministratorsOrSystem(PSID sid) {
 // Wine keeps no file security: every file reads back with a synthesized owner (the user) and
 // DACL, and every process there is the same Unix user anyway.
 bool PlatformKeepsFileSecurity() {
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  return ntdll == nullptr || GetProcAddress(ntdll, "wine_get_version") == nullptr;
+  using WineVersionFn = const char*(CDECL*)();
+  return LoadedFunction<WineVersionFn>(L"ntdll.dll", "wine_get_version") == nullptr;
 }
 
 // Owned by SYSTEM or Administrators, and nobody else may write, delete or change its security.

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 
 namespace lum::installer {
 

@@ -5,11 +5,11 @@
 #include <shlwapi.h>
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <utility>
 #include <vector>
 
+#include "base/module.h"
 #include "core/build_config.h"
 #include "system/channel.h"
 
@@ -24,9 +24,9 @@ constexpr DWORD kDwmCornerRound = 2;
 // still loads on older systems and can refuse them with its own message.
 UINT SystemDpi() {
   using GetDpiForSystemFn = UINT(WINAPI*)();
-  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  const FARPROC proc = user32 ? GetProcAddress(user32, "GetDpiForSystem") : nullptr;
-  if (proc != nullptr) return std::bit_cast<GetDpiForSystemFn>(proc)();
+  if (const auto getDpi = LoadedFunction<GetDpiForSystemFn>(L"user32.dll", "GetDpiForSystem")) {
+    return getDpi();
+  }
   HDC screen = GetDC(nullptr);
   const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
   if (screen) ReleaseDC(nullptr, screen);
@@ -156,15 +156,12 @@ void MainWindow::LayoutPathEdit() {
 
 void MainWindow::LoadPngResource(int resourceId, ComPtr<ID2D1Bitmap>& bitmap) {
   if (!renderTarget || !imagingFactory) return;
-  HRSRC resource = FindResourceW(moduleInstance, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
-  if (resource == nullptr) return;
-  HGLOBAL loaded = LoadResource(moduleInstance, resource);
-  const DWORD size = SizeofResource(moduleInstance, resource);
-  const void* bytes = loaded ? LockResource(loaded) : nullptr;
-  if (bytes == nullptr || size == 0) return;
+  const std::string_view bytes = ResourceBytes(moduleInstance, resourceId);
+  if (bytes.empty()) return;
 
   ComPtr<IStream> stream;
-  stream.Reset(SHCreateMemStream(static_cast<const BYTE*>(bytes), size));
+  stream.Reset(SHCreateMemStream(reinterpret_cast<const BYTE*>(bytes.data()),
+                                 static_cast<UINT>(bytes.size())));
   if (!stream) return;
   ComPtr<IWICBitmapDecoder> decoder;
   ComPtr<IWICBitmapFrameDecode> frame;

@@ -11,7 +11,7 @@
 
 #include "core/installer_controller.h"
 #include "core/installer_types.h"
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "ui/page_painter.h"
 
 namespace lum::installer {

@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "core/installer_types.h"
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "ui/design_layout.h"
 
 namespace lum::installer {

@@ -318,10 +318,9 @@ void MainWindow::PickFolder() {
   if (FAILED(picker->Show(window))) return;  // cancelled or failed: nothing changes
   ComPtr<IShellItem> item;
   if (FAILED(picker->GetResult(item.Put()))) return;
-  PWSTR path = nullptr;
-  if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) || path == nullptr) return;
-  if (pathEdit != nullptr) SetWindowTextW(pathEdit, path);
-  CoTaskMemFree(path);
+  CoTaskMemString path;
+  if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, path.Put())) || !path) return;
+  if (pathEdit != nullptr) SetWindowTextW(pathEdit, path.Get());
   Invalidate();
 }
 

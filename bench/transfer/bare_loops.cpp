@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "net/https_transport.h"
 
 namespace lum::installer::bench {

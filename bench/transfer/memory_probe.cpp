@@ -11,7 +11,7 @@
 #include <cstdio>
 #include <string>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 
 using lum::installer::KernelHandle;
 

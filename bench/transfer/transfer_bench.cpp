@@ -16,7 +16,7 @@
 
 #include "bench/transfer/bare_loops.h"
 #include "net/download.h"
-#include "net/wide_to_utf8.h"
+#include "base/text.h"
 #include "system/payload_verification.h"
 
 using namespace lum::installer;

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <d2d1.h>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 
 namespace lum::installer::bench {
 

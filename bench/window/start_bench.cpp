@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "bench/window/bench_clock.h"
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 
 namespace lum::installer::bench {
 namespace {

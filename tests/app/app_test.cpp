@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_env.h"
 

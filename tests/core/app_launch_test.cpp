@@ -10,7 +10,7 @@
 
 #include "core/installer_controller.h"
 #include "core/package_installer.h"
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "system/install_location.h"
 #include "system/process_control.h"
 #include "tests/support/demo_app_process.h"

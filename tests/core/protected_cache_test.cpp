@@ -10,7 +10,7 @@
 #include <map>
 #include <string>
 
-#include "net/wide_to_utf8.h"
+#include "base/text.h"
 #include "system/protected_folder.h"
 #include "tests/core/workflow_fixture.h"
 #include "tests/support/demo_app_process.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/package_installer.h"
-#include "net/wide_to_utf8.h"
+#include "base/text.h"
 #include "system/payload_verification.h"
 #include "tests/core/workflow_fixture.h"
 #include "tests/support/demo_app_process.h"

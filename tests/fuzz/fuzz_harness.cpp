@@ -13,7 +13,7 @@
 #include <thread>
 #include <utility>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 
 namespace lum::installer::fuzz {
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 
 namespace lum::test {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 
 namespace lum::test {
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "net/wide_to_utf8.h"
+#include "base/text.h"
 #include "system/payload_verification.h"
 #include "tests/support/test_env.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "system/install_location.h"
 
 namespace lum::test {

@@ -12,7 +12,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "tests/support/test_env.h"
 
 namespace lum::test {

@@ -8,7 +8,7 @@
 #include <cwctype>
 #include <string>
 
-#include "core/scoped_handle.h"
+#include "base/handles.h"
 #include "manifest/manifest.h"
 #include "system/install_location.h"
 #include "tests/support/test_env.h"

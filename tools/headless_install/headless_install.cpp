@@ -12,7 +12,7 @@
 
 #include "core/build_config.h"
 #include "core/installer_controller.h"
-#include "net/wide_to_utf8.h"
+#include "base/text.h"
 
 using namespace lum::installer;
 
