@@ -4,10 +4,10 @@
 
 #include <chrono>
 #include <cstdint>
-#include <limits>
 #include <string>
 #include <thread>
 
+#include "core/install_rules.h"
 #include "core/installer_controller.h"
 #include "core/package_installer.h"
 #include "base/handles.h"
@@ -24,7 +24,6 @@ namespace {
 constexpr int kDownloadAttempts = 3;
 constexpr std::chrono::milliseconds kRetryDelay{500};
 constexpr unsigned kCloseTimeoutSeconds = 10;
-constexpr std::int32_t kDownloadShare = 85;
 
 // The hold on the package from its verification until it has run: it reads and shares nothing
 // but reading, so nobody replaces, renames, deletes or writes the verified bytes, while the
@@ -36,14 +35,6 @@ constexpr DWORD kWriterAccess = GENERIC_READ | GENERIC_WRITE | DELETE | FILE_WRI
 // The package's private TEMP inside the protected folder, where NSIS unpacks its plug-ins; one
 // per process, as bootstrappers in two logon sessions share the folder.
 std::wstring TempFolderName() { return L"Temp-" + std::to_wstring(GetCurrentProcessId()); }
-
-std::int32_t DownloadPercent(std::uint64_t done, std::uint64_t total) {
-  if (total == 0) return 0;
-  if (done >= total) return kDownloadShare;
-  const double share = static_cast<double>(done) / static_cast<double>(total) * kDownloadShare;
-  const auto percent = static_cast<std::int32_t>(share);
-  return percent > kDownloadShare - 1 ? kDownloadShare - 1 : percent;
-}
 
 std::wstring WithError(const wchar_t* text, DWORD error) {
   return text + std::to_wstring(static_cast<long>(error));
@@ -126,12 +117,7 @@ bool InstallerController::Prepare(const InstallOptions& options, PayloadInfo& of
     }
   }
 
-  // Disk space: twice the package, saturating.
-  const std::uint64_t required =
-      offered.size <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())
-          ? offered.size * 2
-          : std::numeric_limits<std::uint64_t>::max();
-  if (AvailableDiskSpace(options.installDirectory) < required) {
+  if (AvailableDiskSpace(options.installDirectory) < RequiredSpace(offered.size)) {
     PublishStatus(InstallStage::Failed, 0, kTextDiskSpace, kErrorDiskSpace);
     return false;
   }
@@ -298,13 +284,11 @@ void InstallerController::InstallPackage(InstallOptions options, const Protected
       SendMetricsEvent("web_install_cancel", kErrorCancelled);
       return;
     }
-    const bool refused = message == kUacRefusedText;
-    const wchar_t* code = exitCode == 2 ? kErrorDiskSpace : refused ? kErrorUac : kErrorInstall;
-    const wchar_t* text = exitCode == 2 ? kTextDiskSpace : refused ? kTextUac : kTextInstall;
+    const PackageFailure failure = ClassifyPackageFailure(exitCode, message);
     WriteLog(L"install",
              !message.empty() ? message : L"NSIS exit code " + std::to_wstring(exitCode));
-    SendMetricsEvent("web_install_failed", code);
-    PublishStatus(InstallStage::Failed, 0, text, code);
+    SendMetricsEvent("web_install_failed", failure.errorCode);
+    PublishStatus(InstallStage::Failed, 0, failure.text, failure.errorCode);
     return;
   }
 

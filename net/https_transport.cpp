@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "net/https_request.h"
+
 namespace lum::installer {
 namespace {
 
@@ -41,55 +43,12 @@ bool CrackHttpsUrl(const std::wstring& url, UrlParts& parts, std::wstring& messa
 bool OpenHttpsRequest(const std::wstring& url, const wchar_t* extraHeaders, WinHttpHandle& session,
                       WinHttpHandle& connection, WinHttpHandle& request, DWORD& statusCode,
                       std::wstring& message) {
-  UrlParts parts;
-  if (!CrackHttpsUrl(url, parts, message)) return false;
-
-  session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                            WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) {
-    message = L"无法初始化网络组件";
-    return false;
-  }
-  static_cast<void>(WinHttpSetTimeouts(session.Get(), kResolveTimeoutMs, kConnectTimeoutMs,
-                                       kSendTimeoutMs, kReceiveTimeoutMs));
-
-  connection.Reset(WinHttpConnect(session.Get(), parts.host.c_str(), parts.port, 0));
-  if (!connection) {
-    message = L"无法连接下载服务器";
-    return false;
-  }
-  request.Reset(WinHttpOpenRequest(connection.Get(), L"GET", parts.path.c_str(), nullptr,
-                                   WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                   WINHTTP_FLAG_SECURE));
-  if (!request) {
-    message = L"无法创建下载请求";
-    return false;
-  }
-  // The receive time-out does not cover the wait for the response headers everywhere (Wine
-  // waits forever, Windows 90 s); bound that wait the same way. The result is ignored.
-  DWORD headersTimeout = kReceiveTimeoutMs;
-  static_cast<void>(WinHttpSetOption(request.Get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT,
-                                     &headersTimeout, sizeof(headersTimeout)));
-
-  const BOOL sent = extraHeaders != nullptr
-                        ? WinHttpSendRequest(request.Get(), extraHeaders, static_cast<DWORD>(-1),
-                                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0)
-                        : WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                             WINHTTP_NO_REQUEST_DATA, 0, 0, 0);
-  if (!sent || !WinHttpReceiveResponse(request.Get(), nullptr)) {
-    message = L"网络请求失败";
-    return false;
-  }
-
-  DWORD status = 0;
-  DWORD size = sizeof(status);
-  if (!WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                           WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
-    message = L"无法读取服务器响应";
-    return false;
-  }
-  statusCode = status;
-  return true;
+  detail::RequestSpec spec;
+  spec.extraHeaders = extraHeaders;
+  spec.timeouts = {kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs};
+  spec.texts = {L"无法初始化网络组件", L"无法连接下载服务器", L"无法创建下载请求", L"网络请求失败",
+                L"无法读取服务器响应"};
+  return detail::SendHttpsRequest(url, spec, session, connection, request, statusCode, message);
 }
 
 bool FetchSmallDocument(const std::wstring& url, std::string* body, std::wstring* message) {

@@ -253,11 +253,98 @@ INSTANTIATE_TEST_SUITE_P(Table, PreparationFailureTest,
                          [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(WorkflowTest, SameOrOlderInstalledVersionIsInstalledOver) {
-  registry.SetString(KEY_WOW64_64KEY, L"DisplayVersion", L"2.0");
-  registry.SetString(KEY_WOW64_64KEY, L"InstallLocation", installDirectory);
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  for (const wchar_t* installed : {L"2.0", L"1.9.9"}) {  // the package is 2.0.0
+    SCOPED_TRACE(testing::PrintToString(installed));
+    controller.reset();
+    recorder.Clear();
+    registry.SetString(KEY_WOW64_64KEY, L"DisplayVersion", installed);
+    registry.SetString(KEY_WOW64_64KEY, L"InstallLocation", installDirectory);
+    Start();
+    EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+    EXPECT_EQ(ReadRegistryString(KEY_WOW64_64KEY, L"DisplayVersion").value_or(L""), L"2.0.0");
+  }
+}
+
+// Twice the package must be free: a package a little larger than half the free space is
+// refused before anything is downloaded.
+TEST_F(WorkflowTest, RefusedWhenTheVolumeHasLessThanTwiceThePackageFree) {
+  const std::uint64_t free = AvailableDiskSpace(installDirectory);
+  ASSERT_GT(free, 0u);
+  const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
+  Serve(package);
+  test::RouteOptions manifest;
+  manifest.body = test::ManifestFor(server, package, "2.0.0", free / 2 + 512 * 1024 * 1024);
+  server.AddRoute(kManifestPath, manifest, "GET");
+  Start();
+  const InstallerStatus end = recorder.WaitForEnd();
+  EXPECT_EQ(end.errorCode, L"E_DISK_SPACE");
+  EXPECT_EQ(end.message, L"磁盘空间不足，请更换安装目录");
+  EXPECT_EQ(PackageRequests(), 0);
+  EXPECT_TRUE(MetricsBodies().empty());
+}
+
+// A folder with something in it where the package should be: judged, then not removable.
+TEST_F(WorkflowTest, InvalidCachedPackageThatCannotBeRemoved) {
+  test::WriteFileBytes(CachedPackage() + L"\\inside.txt", "x");
   Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
   Start();
-  EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+  const InstallerStatus end = recorder.WaitForEnd();
+  EXPECT_EQ(end.errorCode, L"E_VERIFY");
+  EXPECT_EQ(end.message, L"安装包校验失败，请重新下载安装");
+  EXPECT_TRUE(std::regex_match(
+      Log(), std::regex("[0-9: -]{19} \\[cache\\] \xE5\xAE\x89\xE8\xA3\x85\xE5\x8C\x85\xE5\xA4\xA7"
+                        "\xE5\xB0\x8F\xE6\xA0\xA1\xE9\xAA\x8C\xE5\xA4\xB1\xE8\xB4\xA5\r\n"
+                        "[0-9: -]{19} \\[cache\\] \xE6\x97\xA0\xE6\xB3\x95\xE5\x88\xA0\xE9\x99\xA4"
+                        "\xE6\x97\xA0\xE6\x95\x88\xE5\xAE\x89\xE8\xA3\x85\xE7\xBC\x93\xE5\xAD\x98"
+                        "\xEF\xBC\x8C"
+                        "error=145\r\n")))
+      << Log();
+  EXPECT_EQ(PackageRequests(), 0);
+  EXPECT_TRUE(MetricsBodies().empty());
+}
+
+// A cached package that another process holds open for writing cannot be held for the run.
+TEST_F(WorkflowTest, CachedPackageHeldByAWriterIsNotUsed) {
+  const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
+  PutInCache(package.bytes);
+  const KernelHandle writer(CreateFileW(CachedPackage().c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+  ASSERT_TRUE(writer.IsValid());
+  Serve(package);
+  Start();
+  const InstallerStatus end = recorder.WaitForEnd();
+  EXPECT_EQ(end.errorCode, L"E_VERIFY");
+  EXPECT_NE(Log().find("[cache] \xE6\x97\xA0\xE6\xB3\x95\xE8\xAF\xBB\xE5\x8F\x96\xE5\xAE\x89"
+                       "\xE8\xA3\x85\xE7\xBC\x93\xE5\xAD\x98\xEF\xBC\x8C"
+                       "error=32\r\n"),
+            std::string::npos)
+      << Log();
+  EXPECT_EQ(PackageRequests(), 0);
+}
+
+// Every name the cache folder may take is held by a link: nothing is followed, nothing
+// downloaded, and the run stops with the status of an unreadable cache.
+TEST_F(WorkflowTest, CacheFolderWithEveryNameTakenStopsTheRun) {
+  const std::wstring outside = test::FreshScratchDirectory(L"squatter");
+  std::vector<std::wstring> names = {L"VIVOV3"};
+  for (int n = 2; n <= 8; ++n) names.push_back(L"VIVOV3." + std::to_wstring(n));
+  for (const std::wstring& name : names) {
+    test::WriteFileBytes(outside + L"\\" + name + L"\\keep.txt", "squatted");
+    test::SymbolicLink(outside + L"\\" + name, JoinPath(CacheRoot(), name));
+  }
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  Start();
+  const InstallerStatus end = recorder.WaitForEnd();
+  EXPECT_EQ(end.errorCode, L"E_VERIFY");
+  EXPECT_EQ(end.message, L"安装包校验失败，请重新下载安装");
+  EXPECT_EQ(PackageRequests(), 0);
+  for (const std::wstring& name : names) {
+    EXPECT_EQ(test::ReadFileBytes(outside + L"\\" + name + L"\\keep.txt"), "squatted");
+    EXPECT_FALSE(test::PathExists(outside + L"\\" + name + L"\\InstallerCache"));
+  }
+  test::RemoveWithoutFollowing(outside);
 }
 
 TEST_F(WorkflowTest, ManifestFailures) {
@@ -282,6 +369,11 @@ TEST_F(WorkflowTest, ManifestFailures) {
   end = recorder.WaitForEnd();
   EXPECT_EQ(end.errorCode, L"E_MANIFEST");
   EXPECT_EQ(end.message, L"安装配置格式无效");
+  // The loader's own text goes to the log as well.
+  EXPECT_NE(Log().find("[manifest] \xE5\xAE\x89\xE8\xA3\x85\xE9\x85\x8D\xE7\xBD\xAE\xE6\xA0\xBC"
+                       "\xE5\xBC\x8F\xE6\x97\xA0\xE6\x95\x88\r\n"),
+            std::string::npos)
+      << Log();
   EXPECT_TRUE(MetricsBodies().empty());
 }
 
@@ -325,6 +417,65 @@ TEST_F(WorkflowTest, RunningApplicationIgnoringCloseIsTerminatedAfterTheSecondQu
   DWORD exitCode = 0;
   EXPECT_TRUE(app.WaitForExit(1000, exitCode));
   EXPECT_EQ(exitCode, 1u);
+}
+
+TEST_F(WorkflowTest, RunningApplicationNotForceClosed) {
+  test::DemoAppProcess app;
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe"), L"--ignore-close"));
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  recorder.SetAnswers({true, false});
+  Start();
+  const InstallerStatus end = recorder.WaitForEnd();
+  EXPECT_EQ(end.errorCode, L"E_APP_RUNNING");
+  EXPECT_EQ(end.message, L"无法关闭正在运行的LumoraMP3转换器");
+  EXPECT_EQ(recorder.Questions(),
+            (std::vector<ConfirmationKind>{ConfirmationKind::CloseRunningApp,
+                                           ConfirmationKind::ForceCloseRunningApp}));
+  EXPECT_TRUE(app.IsRunning());
+}
+
+TEST_F(WorkflowTest, StartInstallWhileARunIsBusyDoesNothing) {
+  RouteOptions slow;  // a download that lasts a second or two
+  slow.trickleChunk = 4096;
+  slow.trickleDelay = 0.02;
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"), slow);
+  Start();
+  recorder.WaitFor([](const InstallerStatus& s) {
+    return s.stage == InstallStage::Downloading && s.progress > 0;
+  });
+  options.installDirectory = installRoot + L"\\Elsewhere";
+  controller->StartInstall(options);
+  EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+  int preparing = 0;
+  for (const auto& s : recorder.Statuses()) preparing += s.status.stage == InstallStage::Preparing;
+  EXPECT_EQ(preparing, 1);
+  int manifests = 0;
+  for (const auto& request : server.Requests()) manifests += request.path == kManifestPath;
+  EXPECT_EQ(manifests, 1);
+  EXPECT_FALSE(test::PathExists(installRoot + L"\\Elsewhere"));
+}
+
+// Destroyed between two download attempts: the destructor waits out the rest of the delay,
+// then the worker leaves with both cancel events and no further attempt.
+TEST_F(WorkflowTest, DestroyedDuringTheRetryDelay) {
+  RouteOptions failing;
+  failing.status = 500;
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"), failing);
+  Start();
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (PackageRequests() == 0 && std::chrono::steady_clock::now() < deadline) Sleep(10);
+  ASSERT_EQ(PackageRequests(), 1);
+  const auto destroying = std::chrono::steady_clock::now();
+  controller.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - destroying, 1500ms) << "at most the 500 ms delay";
+  EXPECT_EQ(PackageRequests(), 1);
+  EXPECT_EQ(MetricsBodies(),
+            (std::vector<std::string>{MetricsBody("web_install_download_start", ""),
+                                      MetricsBody("web_install_cancel", "E_CANCELLED"),
+                                      MetricsBody("web_install_download_failed", "E_CANCELLED")}));
+  const auto statuses = recorder.Statuses();
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.back().status.errorCode, L"E_CANCELLED");
 }
 
 // The cache folder is writable by other processes of the user: between verification and the

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -307,8 +309,12 @@ TEST_F(DownloadTest, StalledBodyFailsAfterTheReceiveTimeOutAndKeepsTheBytes) {
                   RouteOptions{.generate = kSize, .stallAfter = 70000, .stallSeconds = 120});
   ProgressLog log;
   std::wstring message;
+  const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(Download(kSize, log, message));
   EXPECT_EQ(message, kReadFailed);
+  // The 30 s receive time-out, give or take a fifth.
+  EXPECT_TRUE(
+      test::WithinAFifthOf(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)));
   const std::string kept = test::ReadFileBytes(destination);
   EXPECT_LE(kept.size(), 70000u);
   EXPECT_TRUE(SameBytes(kept, content.substr(0, kept.size())));

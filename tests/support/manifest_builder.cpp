@@ -20,14 +20,14 @@ Package LoadPackage(const wchar_t* artifact) {
 }
 
 std::string ManifestFor(const ReleaseServer& server, const Package& package,
-                        const std::string& version) {
+                        const std::string& version, std::uint64_t size) {
   return R"({"schemaVersion":1,"minimumBootstrapperVersion":"1.0.0",)"
          R"("payloads":{"lumora-x64":{"version":")" +
          version + R"(","architecture":"x64","mode":"bundled","url":")" +
          installer::WideToUtf8(server.LocalhostUrl(L"/packages/VIVOV3_Setup_x64.exe")) +
          R"(","sha256":")" + package.sha256 +
          R"(","publisher":"Velmont Harbor Network Technology Co., Ltd.","size":)" +
-         std::to_string(package.bytes.size()) +
+         std::to_string(size != 0 ? size : package.bytes.size()) +
          R"(}},"channels":{"baidu2":"lumora-x64","bing":"lumora-x64"}})";
 }
 

@@ -66,6 +66,14 @@ void RemoveTree(const std::wstring& path) {
   std::filesystem::remove_all(path, ignored);
 }
 
+::testing::AssertionResult WithinAFifthOf(std::chrono::steady_clock::duration elapsed,
+                                          std::chrono::milliseconds expected) {
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(elapsed);
+  if (ms * 5 >= expected * 4 && ms * 5 <= expected * 6) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "took " << ms.count() << " ms, expected " << expected.count() << " ms +-20 %";
+}
+
 ::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected) {
   if (actual == expected) return ::testing::AssertionSuccess();
   std::size_t at = 0;

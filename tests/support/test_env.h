@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -22,6 +23,10 @@ std::string ReadFileBytes(const std::wstring& path);
 void WriteFileBytes(const std::wstring& path, std::string_view bytes);
 bool PathExists(const std::wstring& path);
 void RemoveTree(const std::wstring& path);
+
+// A time-out measured from outside: within a fifth of what it should be.
+::testing::AssertionResult WithinAFifthOf(std::chrono::steady_clock::duration elapsed,
+                                          std::chrono::milliseconds expected);
 
 // Compares file contents without printing megabytes when they differ.
 ::testing::AssertionResult SameBytes(const std::string& actual, const std::string& expected);

@@ -57,6 +57,29 @@ TEST(ChannelTextTest, EveryListedChannelIsAcceptedInAnyCase) {
   }
 }
 
+// A resource longer than 64 bytes is refused before a byte of it is read: 65 bytes right before
+// memory that cannot be read are harmless, and 64 readable ones are read.
+TEST(ChannelTextTest, SixtyFiveBytesAreRefusedUnread) {
+  SYSTEM_INFO system{};
+  GetSystemInfo(&system);
+  const DWORD page = system.dwPageSize;
+  auto* memory =
+      static_cast<char*>(VirtualAlloc(nullptr, 2 * page, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+  ASSERT_NE(memory, nullptr);
+  DWORD old = 0;
+  ASSERT_TRUE(VirtualProtect(memory + page, page, PAGE_NOACCESS, &old));
+  char* last64 = memory + page - 64;
+  std::memcpy(last64, "baidu2", 6);
+  std::memset(last64 + 6, 'x', 58);
+  std::wstring output;
+  // Reading any of these would fault: the whole suite would die here.
+  EXPECT_FALSE(ParseChannelText(memory + page, 65, &output));
+  EXPECT_FALSE(ParseChannelText(memory + page, 1000, &output));
+  EXPECT_FALSE(ParseChannelText(last64, 64, &output));
+  EXPECT_TRUE(output.empty());
+  VirtualFree(memory, 0, MEM_RELEASE);
+}
+
 TEST(ChannelTextTest, LengthLimitsAndMissingArguments) {
   std::wstring output;
   const std::string sixtyFour(64, 'a');
