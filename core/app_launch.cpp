@@ -1,6 +1,7 @@
-// The bootstrapper runs elevated; the installed application must not inherit that. The desktop
-// shell (explorer) runs with the desktop user's ordinary rights, so the application is handed
-// to it through its automation objects and the shell's own process starts it.
+// The bootstrapper runs elevated; the installed application and the browser that shows a legal
+// document must not inherit that. The desktop shell (explorer) runs with the desktop user's
+// ordinary rights, so they are handed to it through its automation objects and the shell's own
+// process starts them.
 #include "core/app_launch.h"
 
 #include <windows.h>
@@ -86,28 +87,27 @@ HRESULT DesktopShellDispatch(ComPtr<IShellDispatch2>& dispatch) {
   return application.As(dispatch);
 }
 
-// Asks the shell to open the program, in its own folder; the shell starts it asynchronously.
-bool ShellOpen(const std::wstring& executablePath) {
+}  // namespace
+
+bool OpenThroughDesktopShell(const std::wstring& file, const std::wstring& directory) {
   ComPtr<IShellDispatch2> shell;
   if (FAILED(DesktopShellDispatch(shell)) || !shell) return false;
 
-  const ScopedBstr file(
-      SysAllocStringLen(executablePath.data(), static_cast<UINT>(executablePath.size())));
+  const ScopedBstr fileText(SysAllocStringLen(file.data(), static_cast<UINT>(file.size())));
   const ScopedBstr arguments(SysAllocString(L""));
-  const std::wstring folder = ParentPath(executablePath);
-  const ScopedBstr directory(SysAllocStringLen(folder.data(), static_cast<UINT>(folder.size())));
+  const ScopedBstr folder(SysAllocStringLen(directory.data(), static_cast<UINT>(directory.size())));
   const ScopedBstr operation(SysAllocString(L"open"));
-  if (!file || !arguments || !directory || !operation) return false;
+  if (!fileText || !arguments || !folder || !operation) return false;
 
-  return SUCCEEDED(shell->ShellExecute(file.Get(), StringVariant(arguments),
-                                       StringVariant(directory), StringVariant(operation),
+  return SUCCEEDED(shell->ShellExecute(fileText.Get(), StringVariant(arguments),
+                                       StringVariant(folder), StringVariant(operation),
                                        IntVariant(SW_SHOWNORMAL)));
 }
 
-}  // namespace
-
 bool LaunchAsDesktopUser(const std::wstring& executablePath, std::wstring& message) {
-  if (!IsRegularFile(executablePath) || !ShellOpen(executablePath)) {
+  // The shell starts it asynchronously, in its own folder.
+  if (!IsRegularFile(executablePath) ||
+      !OpenThroughDesktopShell(executablePath, ParentPath(executablePath))) {
     message = kTextLaunchFailed;
     return false;
   }

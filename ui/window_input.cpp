@@ -1,12 +1,12 @@
 // The behaviour of MainWindow: its message table, dragging and cursors, click targets, the
 // modal overlays and the hand-over of the user's choices to the controller.
 #include <windows.h>
-#include <shellapi.h>
 #include <shobjidl.h>
 #include <windowsx.h>
 
 #include <memory>
 
+#include "core/app_launch.h"
 #include "ui/main_window.h"
 
 namespace lum::installer {
@@ -201,8 +201,11 @@ void MainWindow::CloseDialog(bool answer) {
 void MainWindow::OpenLegalDocument(LegalDocument document) {
   const std::wstring url = LegalDocumentUrl(document);
   if (url.empty()) return;
-  // The result is ignored: a browser that does not start changes nothing here.
-  ShellExecuteW(window, L"open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+  // A browser started from this elevated process would run elevated too, so the desktop shell
+  // opens the document. Without a shell nothing opens; the page stays as it is either way.
+  if (!OpenThroughDesktopShell(url, std::wstring()) && controller) {
+    controller->WriteLog(L"legal", L"无法通过桌面外壳打开：" + url);
+  }
 }
 
 void MainWindow::HandleClick(float x, float y) {

@@ -5,20 +5,23 @@ Pointer and keyboard input go through xdotool at the layout's design coordinates
 client pixels, f = dpi / 96 x 2/3); every page and overlay is captured from the X root window
 and checked by pixel probes at the same coordinates. Two programs are driven:
 
-  LumoraWebSetup.exe  the shipped executable: welcome page, agreement, links, custom page,
-                      path field, folder picker, shortcut marks, minimise and second start,
-                      144 DPI.
+  LumoraWebSetup.exe  the shipped executable: welcome page, agreement, links (with and without
+                      a desktop shell), custom page, path field, folder picker, shortcut marks,
+                      minimise and second start, 144 DPI.
   ui_harness.exe      the same window around the real controller, whose statuses and questions
                       come from a command file (the install workflow cannot be stopped at a
                       given stage in the test bed): progress, completion, failure overlays,
                       the worker's questions, the exit question.
 
 State that a screenshot cannot show (the native path field sits under the Direct2D surface in
-Wine's GL presentation) is read with ui_probe.exe. Screenshots go to BUILD/screenshots.
+Wine's GL presentation) is read with ui_probe.exe. The legal documents go to url_recorder.exe,
+registered as the prefix's https handler, which records each URL and the process that started
+it. Screenshots go to BUILD/screenshots.
 
   ui_driver.py --build BUILD_DIR --source SOURCE_DIR
 """
 import argparse
+import glob
 import os
 import shutil
 import signal
@@ -60,6 +63,8 @@ COMPLETED_TEXT = (150, 306, 750, 352)
 DIALOG_TITLE = (110, 140, 790, 200)
 DIALOG_BODY = (110, 210, 790, 285)
 CLOSE_GLYPH = (870, 45)
+
+HTTPS_HANDLER = r"HKLM\Software\Classes\https\shell\open\command"
 
 # Names of DLLs the program loads that are not on Windows' known-DLL list (so Windows would look
 # for them beside the executable first), and of some that system DLLs load in turn. version.dll
@@ -166,6 +171,7 @@ class Driver:
         self.dpi = 96
         self.window = None
         self.geometry = None
+        self.desktop_keeper = ""
 
     # ---------------------------------------------------------------------------- bookkeeping
     def check(self, ok, name, detail=""):
@@ -238,14 +244,25 @@ class Driver:
     def reg(self, *args):
         self.run("reg", *args)
 
-    def set_dpi(self, dpi):
-        """LogPixels takes effect for a new wineserver: restart the test bed's persistent one."""
-        self.reg("add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
-                 "/d", str(dpi), "/f")
+    def restart_prefix(self):
+        """Ends every process of the prefix and starts its persistent wineserver and the desktop
+        keeper again, as testbed.sh leaves them."""
         subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL)
         subprocess.run(["wineserver", "-w"], env=self.env, stdin=subprocess.DEVNULL)
         subprocess.Popen(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait()
+        if self.desktop_keeper:
+            # Not one of self.processes: it stays until the prefix ends.
+            with open(os.path.join(self.work, "desktop_keeper.log"), "ab") as log:
+                subprocess.Popen(["bash", self.wine_run, self.testbed, self.desktop_keeper],
+                                 env=self.env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                                 start_new_session=True)
+
+    def set_dpi(self, dpi):
+        """LogPixels takes effect for a new wineserver: restart the test bed's persistent one."""
+        self.reg("add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/t", "REG_DWORD",
+                 "/d", str(dpi), "/f")
+        self.restart_prefix()
         self.dpi = dpi
 
     # ---------------------------------------------------------------------------- the window
@@ -370,8 +387,7 @@ class Driver:
     # ------------------------------------------------------------------------------ scenarios
     def scenario_welcome(self):
         """Welcome page, hover and press colours, agreement mark, links, agreement overlay."""
-        browser_log = os.path.join(self.work, "browser.log")
-        open(browser_log, "w").close()
+        open(self.opened_log, "w").close()
         process = self.open_window(self.setup_exe, name="welcome")
         image = self.wait_for(self.welcome_drawn, "welcome: page drawn", timeout=60, shot="welcome")
         self.check_welcome_page(image, "welcome")
@@ -409,8 +425,8 @@ class Driver:
                       "welcome: right of the last link toggles the mark")
 
         self.click(281, 535)  # "《隐私政策》"
-        self.wait_for_browser(browser_log, ["/html/android/lumora/privacy_policy.html"],
-                              "welcome: privacy-policy link opens its document")
+        self.wait_for_documents(["/html/android/lumora/privacy_policy.html"],
+                                "welcome: privacy-policy link opens its document")
         image = self.capture()
         self.expect_colour(image, 63, 528, UNCHECKED, 4, "welcome: a link click leaves the mark alone")
 
@@ -428,19 +444,19 @@ class Driver:
             x0, x1 = links
             unit = (x1 - x0) / 20.0  # the three titles are 20 characters
             y = 232.5
-            open(browser_log, "w").close()
+            open(self.opened_log, "w").close()
             self.click(x0 - 2.5 * unit, y)  # "阅读"
             self.click(x0 + 16 * unit, y)  # inside "《会员服务协议》"
             self.click(x0 + 3 * unit, y)  # inside "《用户协议》"
             if self.probe("hittest").get("supported") == "1":
-                self.wait_for_browser(browser_log, ["/html/android/lumora/vip_service.html",
-                                                    "/html/android/lumora/user_agreement.html"],
-                                      "agreement: titles in the sentence open their documents, "
-                                      "the plain words nothing", ordered=False)
+                self.wait_for_documents(["/html/android/lumora/vip_service.html",
+                                         "/html/android/lumora/user_agreement.html"],
+                                        "agreement: titles in the sentence open their documents, "
+                                        "the plain words nothing", ordered=False)
             else:
                 # Hit-testing fails here, and a failed hit test names no document.
                 print("NOTE DirectWrite hit-testing is not implemented by this Wine")
-                self.wait_for_browser(browser_log, [], "agreement: no document without a hit test")
+                self.wait_for_documents([], "agreement: no document without a hit test")
             self.check(self.scrim_shown(self.capture()), "agreement: overlay stays after a link")
 
         self.click(*centre(DIALOG_CANCEL))
@@ -485,22 +501,80 @@ class Driver:
             return None
         return x0, x1
 
-    def wait_for_browser(self, log, expected_paths, name, timeout=30, ordered=True):
+    def opened_documents(self):
+        """(URL, parent process id, parent executable) of each document the recorder got."""
+        with open(self.opened_log, encoding="utf-8") as f:
+            rows = [line.rstrip("\r\n").split("\t") for line in f if line.strip()]
+        return [tuple(row + ["", ""])[:3] for row in rows]
+
+    def wait_for_documents(self, expected_paths, name, timeout=30, ordered=True):
+        """The documents opened since the log was emptied, and that the desktop shell opened
+        each of them: the bootstrapper runs elevated, a browser it started would too."""
         deadline = time.time() + timeout
-        lines = []
         while expected_paths and time.time() < deadline:
-            with open(log) as f:
-                lines = [line.strip() for line in f if line.strip()]
-            if len(lines) >= len(expected_paths):
+            if len(self.opened_documents()) >= len(expected_paths):
                 break
             time.sleep(0.2)
         time.sleep(3.0)  # anything opened by mistake shows up by now as well
-        with open(log) as f:
-            lines = [line.strip() for line in f if line.strip()]
+        opened = self.opened_documents()
+        urls = [url for url, _, _ in opened]
         expected = [f"https://localhost:{self.port}" + p for p in expected_paths]
         if not ordered:
-            lines, expected = sorted(lines), sorted(expected)
-        self.check(lines == expected, name, f"opened {lines}")
+            urls, expected = sorted(urls), sorted(expected)
+        self.check(urls == expected, name, f"opened {urls}")
+        if opened:
+            parents = sorted({(exe, pid) for _, pid, exe in opened})
+            self.check(all(exe.lower() == "explorer.exe" for exe, _ in parents),
+                       f"{name}: through the desktop shell (explorer.exe), not LumoraWebSetup.exe",
+                       f"started by {parents}")
+
+    def installer_log(self):
+        pattern = os.path.join(self.testbed, "prefix", "drive_c", "users", "*", "AppData", "Local",
+                               "VIVOV3", "InstallerCache", "installer.log")
+        text = ""
+        for path in glob.glob(pattern):
+            with open(path, "rb") as f:
+                text += f.read().decode("utf-8", "replace")
+        return text
+
+    def scenario_welcome_without_shell(self):
+        """With no desktop shell a legal link opens nothing, since the elevated window must not
+        open it itself, and installer.log says so. The shell is really ended; Wine starts no new
+        one, so the prefix's processes are restarted afterwards."""
+        open(self.opened_log, "w").close()
+        logged_before = len(self.installer_log())
+        process = self.open_window(self.setup_exe, name="no shell")
+        try:
+            self.wait_for(self.welcome_drawn, "no shell: welcome page drawn", timeout=60)
+            shell = self.probe("shell").get("shell", "0")
+            if shell != "0":
+                self.run("taskkill", "/F", "/PID", shell)
+            deadline = time.time() + 20
+            while self.probe("shell").get("shell") != "0" and time.time() < deadline:
+                time.sleep(0.2)
+            if not self.check(self.probe("shell").get("shell") == "0",
+                              "no shell: the desktop shell has ended", str(self.probe("shell"))):
+                raise Failed("the desktop shell is still there")
+
+            self.click(281, 535)  # "《隐私政策》"
+            url = f"https://localhost:{self.port}/html/android/lumora/privacy_policy.html"
+            line = f"[legal] 无法通过桌面外壳打开：{url}\r\n"
+            deadline = time.time() + 30
+            while line not in self.installer_log()[logged_before:] and time.time() < deadline:
+                time.sleep(0.2)
+            self.check(line in self.installer_log()[logged_before:],
+                       "no shell: installer.log records the document that could not be opened",
+                       repr(self.installer_log()[logged_before:][-300:]))
+            self.wait_for_documents([], "no shell: the privacy-policy link opens nothing")
+            image = self.capture("welcome-no-shell")
+            self.check(self.welcome_drawn(image) and
+                       near(self.check_mark(image, 52, 516), RED_START, 4),
+                       "no shell: the page and the agreement mark stay as they were")
+            self.click(*CLOSE_GLYPH)
+            self.wait_exit(process, "no shell: closing ends with 0")
+        finally:
+            self.end_all()
+            self.restart_prefix()
 
     def scenario_custom(self):
         """Minimise and second start, custom page, path field, picker, marks, back, install."""
@@ -941,20 +1015,25 @@ class Driver:
     # ------------------------------------------------------------------------------------ run
     def main(self, only=None):
         with open(os.path.join(self.testbed, "config.sh")) as f:
-            self.port = next(line.split("=", 1)[1].strip().strip("'") for line in f
-                             if line.startswith("LUM_DEV_PORT="))
-        browser = os.path.join(self.work, "browser.sh")
-        with open(browser, "w") as f:
-            f.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + os.path.join(self.work, "browser.log") +
-                    "'\n")
-        os.chmod(browser, 0o755)
-        # winebrowser hands the legal documents to this recorder instead of a real browser.
-        self.reg("add", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/t", "REG_SZ",
-                 "/d", browser, "/f")
+            config = f.read().splitlines()
+        setting = {key: value.strip().strip("'") for key, _, value in
+                   (line.partition("=") for line in config)}
+        self.port = setting["LUM_DEV_PORT"]
+        self.desktop_keeper = setting.get("LUM_DESKTOP_KEEPER", "")
+        # The https handler, for whoever opens a URL in the prefix: the recorder instead of
+        # winebrowser. Its log is named in the command: the shell has its own environment.
+        self.opened_log = os.path.join(self.work, "opened.log")
+        recorder = os.path.join(self.build, "tests", "url_recorder.exe")
+        _, out = self.run("reg", "query", HTTPS_HANDLER, "/ve")
+        previous = next((line.split("REG_SZ", 1)[1].strip() for line in out.splitlines()
+                         if "REG_SZ" in line), "")
+        self.reg("add", HTTPS_HANDLER, "/ve", "/d",
+                 f'"{self.winpath(recorder)}" "%1" "{self.winpath(self.opened_log)}"', "/f")
         self.labels = {}
         # Runs started by the page scenarios stay on the progress page: a slow download.
         self.serve_demo("--seconds", "200")
-        scenarios = [self.scenario_welcome, self.scenario_custom, self.scenario_progress_and_questions,
+        scenarios = [self.scenario_welcome, self.scenario_welcome_without_shell,
+                     self.scenario_custom, self.scenario_progress_and_questions,
                      self.scenario_disk_space, self.scenario_error_labels, self.scenario_high_dpi,
                      self.scenario_real_install, self.scenario_real_retry,
                      self.scenario_planted_dlls]
@@ -973,7 +1052,8 @@ class Driver:
             self.end_all()
             if self.dpi != 96:
                 self.set_dpi(96)
-            self.reg("delete", r"HKCU\Software\Wine\WineBrowser", "/v", "Browsers", "/f")
+            if previous:
+                self.reg("add", HTTPS_HANDLER, "/ve", "/d", previous, "/f")
         print(f"screenshots: {self.shots}")
         print(f"{self.passed} passed, {self.failed} failed")
         return 1 if self.failed or not self.passed else 0

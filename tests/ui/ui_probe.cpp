@@ -2,6 +2,7 @@
 //   ui_probe.exe state   -> "window=1 iconic=0 foreground=1 width=600 height=400"
 //   ui_probe.exe edit    -> "visible=1 x=45 y=133 w=428 h=30 text=C:\Program Files\VIVOV3"
 //   ui_probe.exe hittest -> "supported=0" when DirectWrite cannot hit-test a text layout here
+//   ui_probe.exe shell   -> "shell=1234": the process that owns the desktop window (explorer)
 // One line on standard output, UTF-8.
 #include <windows.h>
 #include <dwrite.h>
@@ -61,6 +62,12 @@ int wmain(int argc, wchar_t** argv) {
           std::to_wstring(rect.bottom - rect.top) + L" text=" +
           std::wstring(text.data(), static_cast<std::size_t>(length)));
     return 0;
+  }
+  if (command == L"shell") {
+    DWORD shell = 0;
+    GetWindowThreadProcessId(GetDesktopWindow(), &shell);
+    Print(L"shell=" + std::to_wstring(shell));
+    return shell != 0 ? 0 : 1;
   }
   if (command == L"hittest") {
     // Wine 8 answers IDWriteTextLayout::HitTestPoint with E_NOTIMPL.
