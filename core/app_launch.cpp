@@ -12,8 +12,8 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include "core/installer_controller.h"
 #include "base/handles.h"
+#include "core/installer_controller.h"
 #include "system/install_location.h"
 #include "system/process_control.h"
 
