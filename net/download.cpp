@@ -75,6 +75,31 @@ bool ReceiveBody(HINTERNET request, HANDLE file, std::uint64_t done, std::uint64
   }
 }
 
+// The request from offset on and its body, into the file openFile gives once the status is
+// right (null: it cannot be written). A file that openFile opens itself goes into owned, which
+// closes before the request, the connection and the session.
+bool Transfer(const std::wstring& url, std::uint64_t offset, std::uint64_t expectedSize,
+              const std::atomic<bool>& cancel, const DownloadProgress& progress,
+              const ChunkWritten& written, std::wstring& message,
+              const std::function<HANDLE(std::uint64_t offset, KernelHandle& owned)>& openFile) {
+  if (offset == expectedSize) {
+    if (progress) progress(offset, expectedSize);
+    message.clear();
+    return true;
+  }
+  WinHttpHandle session;
+  WinHttpHandle connection;
+  WinHttpHandle request;
+  if (!RequestFrom(url, offset, session, connection, request, message)) return false;
+  KernelHandle owned;
+  const HANDLE file = openFile(offset, owned);
+  if (file == nullptr) {
+    message = L"无法写入下载缓存";
+    return false;
+  }
+  return ReceiveBody(request.Get(), file, offset, expectedSize, cancel, progress, written, message);
+}
+
 }  // namespace
 
 bool DownloadToFile(const std::wstring& url, const std::wstring& destination,
@@ -85,32 +110,18 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& destination,
     *message = L"无法创建下载缓存目录";
     return false;
   }
-
   std::uint64_t size = 0;
-  std::uint64_t offset = ReadFileSize(destination, size) ? ResumeOffset(size, expectedSize) : 0;
-  if (offset == expectedSize) {
-    if (progress) progress(offset, expectedSize);
-    message->clear();
-    return true;
-  }
-
-  // Declared in this order so that the file closes first, then request, connection, session.
-  WinHttpHandle session;
-  WinHttpHandle connection;
-  WinHttpHandle request;
-  if (!RequestFrom(url, offset, session, connection, request, *message)) return false;
-
-  // Opened in append mode to resume and truncated otherwise, shared for reading and writing.
-  const KernelHandle file(
-      CreateFileW(destination.c_str(), offset > 0 ? FILE_APPEND_DATA : GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  offset > 0 ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) {
-    *message = L"无法写入下载缓存";
-    return false;
-  }
-  return ReceiveBody(request.Get(), file.Get(), offset, expectedSize, cancel, progress, nullptr,
-                     *message);
+  const std::uint64_t offset =
+      ReadFileSize(destination, size) ? ResumeOffset(size, expectedSize) : 0;
+  return Transfer(url, offset, expectedSize, cancel, progress, nullptr, *message,
+                  [&destination](std::uint64_t from, KernelHandle& owned) -> HANDLE {
+                    // Append to resume, truncate otherwise; shared for reading and writing.
+                    owned.Reset(CreateFileW(
+                        destination.c_str(), from > 0 ? FILE_APPEND_DATA : GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        from > 0 ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                    return owned ? owned.Get() : nullptr;
+                  });
 }
 
 bool DownloadToOpenFile(const std::wstring& url, HANDLE file, std::uint64_t expectedSize,
@@ -118,30 +129,21 @@ bool DownloadToOpenFile(const std::wstring& url, HANDLE file, std::uint64_t expe
                         const ChunkWritten& written, std::wstring* message) {
   if (message == nullptr) return false;
   LARGE_INTEGER size{};
-  std::uint64_t offset = GetFileSizeEx(file, &size)
-                             ? ResumeOffset(static_cast<std::uint64_t>(size.QuadPart), expectedSize)
-                             : 0;
-  if (offset == expectedSize) {
-    if (progress) progress(offset, expectedSize);
-    message->clear();
-    return true;
-  }
-
-  WinHttpHandle session;
-  WinHttpHandle connection;
-  WinHttpHandle request;
-  if (!RequestFrom(url, offset, session, connection, request, *message)) return false;
-
-  // Continue at the end of what is there, or start the file again.
-  LARGE_INTEGER position{};
-  position.QuadPart = static_cast<LONGLONG>(offset);
-  if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
-      (offset == 0 && !SetEndOfFile(file))) {
-    *message = L"无法写入下载缓存";
-    return false;
-  }
-  return ReceiveBody(request.Get(), file, offset, expectedSize, cancel, progress, written,
-                     *message);
+  const std::uint64_t offset =
+      GetFileSizeEx(file, &size)
+          ? ResumeOffset(static_cast<std::uint64_t>(size.QuadPart), expectedSize)
+          : 0;
+  return Transfer(url, offset, expectedSize, cancel, progress, written, *message,
+                  [file](std::uint64_t from, KernelHandle&) -> HANDLE {
+                    // Continue at the end of what is there, or start the file again.
+                    LARGE_INTEGER position{};
+                    position.QuadPart = static_cast<LONGLONG>(from);
+                    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
+                        (from == 0 && !SetEndOfFile(file))) {
+                      return nullptr;
+                    }
+                    return file;
+                  });
 }
 
 }  // namespace lum::installer

@@ -7,23 +7,20 @@
 #include "base/handles.h"
 
 namespace lum::installer {
-namespace {
 
-std::wstring KnownFolder(REFKNOWNFOLDERID id) {
+std::wstring KnownFolderPath(REFKNOWNFOLDERID id) {
   CoTaskMemString path;  // freed also when the call failed
   if (FAILED(SHGetKnownFolderPath(id, 0, nullptr, path.Put())) || !path) return {};
   return path.Get();
 }
 
-}  // namespace
-
 std::wstring DefaultInstallDirectory() {
-  std::wstring programFiles = KnownFolder(FOLDERID_ProgramFiles);
+  std::wstring programFiles = KnownFolderPath(FOLDERID_ProgramFiles);
   if (programFiles.empty()) programFiles = kFallbackProgramFiles;
   return JoinPath(std::move(programFiles), kInstallFolderName);
 }
 
-std::wstring ProgramDataDirectory() { return KnownFolder(FOLDERID_ProgramData); }
+std::wstring ProgramDataDirectory() { return KnownFolderPath(FOLDERID_ProgramData); }
 
 std::wstring CacheDirectory() {
   std::wstring base = ProgramDataDirectory();

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shtypes.h>
 
 #include <cstdint>
 #include <optional>
@@ -28,6 +29,9 @@ struct InstalledApplication {
 };
 
 std::wstring DefaultInstallDirectory();
+// A known folder of the shell (SHGetKnownFolderPath); empty when it is unknown.
+std::wstring KnownFolderPath(REFKNOWNFOLDERID id);
+
 // The machine-wide program-data folder (C:\ProgramData); empty when it is unknown.
 std::wstring ProgramDataDirectory();
 // The working folder of the bootstrapper as it is meant to be: the program-data folder joined

@@ -25,6 +25,12 @@ bool SameIgnoringCase(const std::wstring& a, const std::wstring& b) {
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
+// Others may read and write it meanwhile, as a download does.
+KernelHandle OpenForReading(const std::wstring& path) {
+  return KernelHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
 bool Rewind(HANDLE file) {
   LARGE_INTEGER start{};
   return SetFilePointerEx(file, start, nullptr, FILE_BEGIN) != FALSE;
@@ -132,9 +138,7 @@ bool VerifyPayload(const std::wstring& path, std::uint64_t expectedSize,
     message = kTextPackageSize;
     return false;
   }
-  const KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  const KernelHandle file = OpenForReading(path);
   if (!file) {
     message = kTextUnreadable;
     return false;
@@ -167,9 +171,7 @@ bool ComputeFileSha256(const std::wstring& path, std::wstring& digest, std::wstr
     message = hash.Failure();
     return false;
   }
-  const KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  const KernelHandle file = OpenForReading(path);
   if (!file) {
     message = kTextUnreadable;
     return false;
@@ -199,9 +201,7 @@ bool ComputeHandleSha256(HANDLE file, std::wstring& digest, std::wstring& messag
 
 bool VerifyPublisherSignature(const std::wstring& path, const std::wstring& expectedPublisher,
                               std::wstring& message) {
-  const KernelHandle file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                                      nullptr));
+  const KernelHandle file = OpenForReading(path);
   if (!file) {
     message = L"安装包数字签名无效";
     return false;

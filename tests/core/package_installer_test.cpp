@@ -92,14 +92,6 @@ TEST(BuildInstallerArgumentsTest, SwitchesInOrderWithTheFolderLastAndUnquoted) {
   }
 }
 
-std::wstring KnownFolder(REFKNOWNFOLDERID id) {
-  PWSTR raw = nullptr;
-  std::wstring path;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw))) path = raw;
-  CoTaskMemFree(raw);
-  return path;
-}
-
 std::pair<std::wstring, std::wstring> ReadRecord(const std::wstring& folder) {
   const test::PackageRecord record = test::ReadPackageRecord(folder);
   return {record.parameters, record.installDirectory};
@@ -108,8 +100,8 @@ std::pair<std::wstring, std::wstring> ReadRecord(const std::wstring& folder) {
 class PackageRunTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    desktopShortcut = JoinPath(KnownFolder(FOLDERID_PublicDesktop), kShortcutName);
-    startMenuFolder = JoinPath(KnownFolder(FOLDERID_CommonPrograms), kStartMenuFolder);
+    desktopShortcut = JoinPath(KnownFolderPath(FOLDERID_PublicDesktop), kShortcutName);
+    startMenuFolder = JoinPath(KnownFolderPath(FOLDERID_CommonPrograms), kStartMenuFolder);
     startMenuShortcut = JoinPath(startMenuFolder, kShortcutName);
     RemoveShortcuts();
     scratch = test::FreshScratchDirectory(L"package run");

@@ -60,14 +60,6 @@ Tree Snapshot(const std::wstring& folder) {
   return tree;
 }
 
-std::wstring KnownFolder(REFKNOWNFOLDERID id) {
-  PWSTR raw = nullptr;
-  std::wstring path;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &raw))) path = raw;
-  CoTaskMemFree(raw);
-  return path;
-}
-
 bool StartsWith(const std::wstring& text, const std::wstring& prefix) {
   return CompareStringOrdinal(text.c_str(), static_cast<int>(std::min(text.size(), prefix.size())),
                               prefix.c_str(), static_cast<int>(prefix.size()), TRUE) == CSTR_EQUAL;
@@ -179,7 +171,7 @@ TEST_F(ProtectedCacheTest, AHardLinkAtThePackageIsNeitherUsedNorWrittenThrough) 
 // when it holds a valid package and has been turned into a link.
 TEST_F(ProtectedCacheTest, TheOldPerUserCacheIsLeftAlone) {
   const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
-  const std::wstring old = JoinPath(KnownFolder(FOLDERID_LocalAppData), L"VIVOV3");
+  const std::wstring old = JoinPath(KnownFolderPath(FOLDERID_LocalAppData), L"VIVOV3");
   test::RemoveWithoutFollowing(old);
   test::WriteFileBytes(outside + L"\\old cache\\" + kPackageFileName, package.bytes);
   test::WriteFileBytes(outside + L"\\old cache\\installer.log", "earlier lines\r\n");
