@@ -202,42 +202,50 @@ bool InstallerController::DownloadPackage(const PayloadInfo& offered, const Prot
     }
   }
   if (!downloaded) {
-    // Nothing received leaves nothing behind; a partial file stays for the next attempt's check.
-    LARGE_INTEGER size{};
-    if (writer && GetFileSizeEx(writer.Get(), &size) && size.QuadPart == 0) {
-      static_cast<void>(DeleteThroughHandle(writer.Get()));
-    }
-    const bool cancelled = cancelRequested.load();
-    if (cancelled) SendMetricsEvent("web_install_cancel", kErrorCancelled);
-    SendMetricsEvent("web_install_download_failed", cancelled ? kErrorCancelled : kErrorDownload);
-    if (cancelled) {
-      PublishStatus(InstallStage::Failed, 0, kTextCancelled, kErrorCancelled);
-    } else {
-      PublishStatus(InstallStage::Failed, 0, kTextDownload, kErrorDownload);
-    }
+    EndFailedDownload(writer);
     return false;
   }
-
   SendMetricsEvent("web_install_download_success", L"");
+  return VerifyDownloadedPackage(offered, folder, std::move(writer), digest.Digest(offered.size),
+                                 hold);
+}
+
+// After the last attempt failed or a cancel stopped the attempts.
+void InstallerController::EndFailedDownload(KernelHandle& writer) {
+  // Nothing received leaves nothing behind; a partial file stays for the next attempt's check.
+  LARGE_INTEGER size{};
+  if (writer && GetFileSizeEx(writer.Get(), &size) && size.QuadPart == 0) {
+    static_cast<void>(DeleteThroughHandle(writer.Get()));
+  }
+  const bool cancelled = cancelRequested.load();
+  if (cancelled) SendMetricsEvent("web_install_cancel", kErrorCancelled);
+  SendMetricsEvent("web_install_download_failed", cancelled ? kErrorCancelled : kErrorDownload);
+  if (cancelled) {
+    PublishStatus(InstallStage::Failed, 0, kTextCancelled, kErrorCancelled);
+  } else {
+    PublishStatus(InstallStage::Failed, 0, kTextDownload, kErrorDownload);
+  }
+}
+
+// The writer gives way to the read-only hold, through which the package is verified; the digest
+// was taken as the bytes arrived.
+bool InstallerController::VerifyDownloadedPackage(const PayloadInfo& offered,
+                                                  const ProtectedFolder& folder,
+                                                  KernelHandle writer, const std::wstring& digest,
+                                                  KernelHandle& hold) {
   PublishStatus(InstallStage::Verifying, 90, kTextInstalling, L"");
   hold = HoldReadOnly(std::move(writer));
-  bool valid = false;
-  if (!hold) {
-    message = L"无法读取安装包";
-  } else {
-    valid =
-        VerifyPayloadFile(hold.Get(), folder.PathOf(kPackageFileName), offered.size, offered.sha256,
-                          kTrustedPublisher, digest.Digest(offered.size), message);
+  std::wstring message = L"无法读取安装包";
+  if (hold && VerifyPayloadFile(hold.Get(), folder.PathOf(kPackageFileName), offered.size,
+                                offered.sha256, kTrustedPublisher, digest, message)) {
+    return true;
   }
-  if (!valid) {
-    hold.Reset();
-    static_cast<void>(folder.Remove(kPackageFileName));
-    WriteLog(L"verify", message);
-    SendMetricsEvent("web_install_verify_failed", kErrorVerify);
-    PublishStatus(InstallStage::Failed, 0, kTextVerify, kErrorVerify);
-    return false;
-  }
-  return true;
+  hold.Reset();
+  static_cast<void>(folder.Remove(kPackageFileName));
+  WriteLog(L"verify", message);
+  SendMetricsEvent("web_install_verify_failed", kErrorVerify);
+  PublishStatus(InstallStage::Failed, 0, kTextVerify, kErrorVerify);
+  return false;
 }
 
 // Asked first, closed, asked again, terminated.

@@ -57,6 +57,10 @@ class InstallerController {
                                     KernelHandle& hold);
   [[nodiscard]] bool DownloadPackage(const PayloadInfo& offered, const ProtectedFolder& folder,
                                      KernelHandle& hold);
+  void EndFailedDownload(KernelHandle& writer);
+  [[nodiscard]] bool VerifyDownloadedPackage(const PayloadInfo& offered,
+                                             const ProtectedFolder& folder, KernelHandle writer,
+                                             const std::wstring& digest, KernelHandle& hold);
   [[nodiscard]] bool CloseRunningApplication();
   void InstallPackage(InstallOptions options, const ProtectedFolder& folder, KernelHandle& hold,
                       std::chrono::steady_clock::time_point startTime);

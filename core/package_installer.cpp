@@ -101,6 +101,56 @@ bool StartElevated(const std::wstring& packagePath, const std::wstring& argument
   return true;
 }
 
+// An unelevated caller: the shell asks for elevation ("runas"), and the user may refuse.
+bool StartThroughElevationPrompt(ShellExecuteExFunction shellExecute,
+                                 const std::wstring& packagePath, const std::wstring& arguments,
+                                 const std::wstring& folder, KernelHandle& process,
+                                 std::wstring& message) {
+  SHELLEXECUTEINFOW info{};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
+  info.hwnd = nullptr;
+  info.lpVerb = L"runas";
+  info.lpFile = packagePath.c_str();
+  info.lpParameters = arguments.c_str();
+  info.lpDirectory = folder.c_str();
+  info.nShow = SW_SHOWNORMAL;
+  if (!shellExecute(&info)) {
+    const DWORD error = GetLastError();
+    message = error == ERROR_CANCELLED ? kUacRefusedText : kTextStartFailed;
+    return false;
+  }
+  process.Reset(info.hProcess);
+  return true;
+}
+
+// Waits in 200 ms slices, reading cancel between them; a cancel ends the package.
+bool WaitForPackage(HANDLE process, const std::atomic<bool>* cancel, std::uint32_t& exitCode,
+                    std::wstring& message) {
+  for (;;) {
+    const DWORD wait = WaitForSingleObject(process, kCancelPollMs);
+    if (wait == WAIT_OBJECT_0) {
+      DWORD code = 0;
+      if (!GetExitCodeProcess(process, &code)) {
+        message = kTextExitCodeUnreadable;
+        return false;
+      }
+      exitCode = code;
+      return true;
+    }
+    if (wait != WAIT_TIMEOUT) {
+      message = kTextWaitFailed;
+      return false;
+    }
+    if (cancel && cancel->load()) {
+      TerminateProcess(process, kCancelledExitCode);
+      WaitForSingleObject(process, kTerminateWaitMs);
+      message = kTextCancelled;
+      return false;
+    }
+  }
+}
+
 }  // namespace
 
 ShellExecuteExFunction UseElevationPromptForTesting(ShellExecuteExFunction standIn) {
@@ -147,46 +197,11 @@ bool RunPackageInstaller(const std::wstring& packagePath, const std::wstring& ar
       message = kTextStartFailed;
       return false;
     }
-  } else {
-    SHELLEXECUTEINFOW info{};
-    info.cbSize = sizeof(info);
-    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC;
-    info.hwnd = nullptr;
-    info.lpVerb = L"runas";
-    info.lpFile = packagePath.c_str();
-    info.lpParameters = arguments.c_str();
-    info.lpDirectory = folder.c_str();
-    info.nShow = SW_SHOWNORMAL;
-    if (!(prompt ? prompt : &ShellExecuteExW)(&info)) {
-      const DWORD error = GetLastError();
-      message = error == ERROR_CANCELLED ? kUacRefusedText : kTextStartFailed;
-      return false;
-    }
-    process.Reset(info.hProcess);
+  } else if (!StartThroughElevationPrompt(prompt ? prompt : &ShellExecuteExW, packagePath,
+                                          arguments, folder, process, message)) {
+    return false;
   }
-
-  for (;;) {
-    const DWORD wait = WaitForSingleObject(process.Get(), kCancelPollMs);
-    if (wait == WAIT_OBJECT_0) {
-      DWORD code = 0;
-      if (!GetExitCodeProcess(process.Get(), &code)) {
-        message = kTextExitCodeUnreadable;
-        return false;
-      }
-      exitCode = code;
-      return true;
-    }
-    if (wait != WAIT_TIMEOUT) {
-      message = kTextWaitFailed;
-      return false;
-    }
-    if (cancel && cancel->load()) {
-      TerminateProcess(process.Get(), kCancelledExitCode);
-      WaitForSingleObject(process.Get(), kTerminateWaitMs);
-      message = kTextCancelled;
-      return false;
-    }
-  }
+  return WaitForPackage(process.Get(), cancel, exitCode, message);
 }
 
 }  // namespace lum::installer
