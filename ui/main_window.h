@@ -64,7 +64,13 @@ class MainWindow {
   void OnClose();
   bool RunModalDialog(DialogKind kind);
   void CloseDialog(bool answer);
+  // A click in design units, handed to the overlay or to the shown page's handler.
   void HandleClick(float x, float y);
+  bool HandleFrameClick(float x, float y);  // the window glyphs; true when one was hit
+  void HandleOverlayClick(float x, float y);
+  void HandleWelcomeClick(float x, float y);
+  void HandleCustomClick(float x, float y);
+  void HandleCompletedClick(float x, float y);
   void BeginInstallation();
   void PickFolder();
   void OpenLegalDocument(LegalDocument document);

@@ -138,8 +138,6 @@ void DrawCompletionPage(const PaintContext& context, const PageView& view) {
 }
 
 void DrawAgreementBody(const PaintContext& context) {
-  DrawLabel(context, L"提示", 30, DWRITE_FONT_WEIGHT_BOLD, layout::kDialogTitle, palette::kDarkText,
-            DWRITE_TEXT_ALIGNMENT_CENTER);
   ComPtr<IDWriteTextLayout> sentence;
   if (FAILED(CreateAgreementLayout(context.textFactory, sentence))) return;
   ComPtr<ID2D1SolidColorBrush> text;
@@ -160,6 +158,10 @@ void DrawOverlay(const PaintContext& context, const PageView& view) {
   FillRect(context, layout::kCanvas, palette::kScrim);
   FillRoundedRect(context, layout::kDialogCard, 12, palette::kWhite);
   const DialogTexts texts = TextsForDialog(view.dialog, view.message, view.errorCode);
+  if (!texts.title.empty()) {
+    DrawLabel(context, texts.title, 30, DWRITE_FONT_WEIGHT_BOLD, layout::kDialogTitle,
+              palette::kDarkText, DWRITE_TEXT_ALIGNMENT_CENTER);
+  }
   if (view.dialog == DialogKind::AgreementRequired) {
     DrawAgreementBody(context);
   } else {
@@ -299,13 +301,13 @@ DialogTexts TextsForDialog(DialogKind kind, const std::wstring& statusMessage,
                            const std::wstring& errorCode) {
   switch (kind) {
     case DialogKind::AgreementRequired:
-      return {L"", L"同意并安装", L"取消"};
+      return {L"提示", kAgreementSentence, L"同意并安装", L"取消"};
     case DialogKind::ExitConfirm:
-      return {L"确认要退出LumoraMP3转换器安装吗？", L"确定", L"取消"};
+      return {L"", L"确认要退出LumoraMP3转换器安装吗？", L"确定", L"取消"};
     case DialogKind::CloseAppConfirm:
-      return {L"安装前需要关闭LumoraMP3转换器，是否继续？", L"关闭并继续", L"取消"};
+      return {L"", L"安装前需要关闭LumoraMP3转换器，是否继续？", L"关闭并继续", L"取消"};
     case DialogKind::ForceCloseConfirm:
-      return {L"Lumora仍在运行，是否强制关闭并继续安装？", L"强制关闭", L"取消"};
+      return {L"", L"Lumora仍在运行，是否强制关闭并继续安装？", L"强制关闭", L"取消"};
     default:
       break;
   }
@@ -319,7 +321,7 @@ DialogTexts TextsForDialog(DialogKind kind, const std::wstring& statusMessage,
   } else if (errorCode == kErrorInstall) {
     confirm = L"重新安装";
   }
-  return {statusMessage, confirm, L"退出安装"};
+  return {L"", statusMessage, confirm, L"退出安装"};
 }
 
 void PaintWindow(const PaintContext& context, const PageView& view) {

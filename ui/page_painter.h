@@ -40,8 +40,6 @@ struct PageView {
   bool agreed = true;
   bool desktopShortcut = true;
   bool startMenuShortcut = true;
-  bool hover = false;
-  bool pressed = false;
   std::wstring installPath;  // the path field's text, read for the custom-install page only
   ID2D1Bitmap* heroImage = nullptr;
   ID2D1Bitmap* logoImage = nullptr;
@@ -91,8 +89,10 @@ LegalDocument LegalLinkAt(IDWriteFactory* factory, float x, float y);
 std::wstring FreeSpaceText(std::uint64_t bytes);
 // "正在安装 " and the percentage clamped to 0-100.
 std::wstring ProgressText(std::int32_t progress);
-// The body, confirm and cancel labels of an overlay.
+// The title, body, confirm and cancel labels of an overlay. Only the agreement question has a
+// title; its body is drawn as a layout with the document titles in link colour.
 struct DialogTexts {
+  std::wstring title;
   std::wstring body;
   std::wstring confirm;
   std::wstring cancel;

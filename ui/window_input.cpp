@@ -209,91 +209,105 @@ void MainWindow::OpenLegalDocument(LegalDocument document) {
 }
 
 void MainWindow::HandleClick(float x, float y) {
+  // An overlay takes every click, the window glyphs included.
   if (dialogKind != DialogKind::NoDialog) {
-    if (dialogKind == DialogKind::AgreementRequired) {
-      const LegalDocument document = LegalLinkAt(textFactory.Get(), x, y);
-      if (document != LegalDocument::None) {
-        OpenLegalDocument(document);
-        return;
-      }
-    }
-    if (layout::kDialogCancel.Contains(x, y)) {
-      if (dialogKind == DialogKind::InstallError) {
-        if (controller) controller->RequestCancel();
-        CloseDialog(false);
-        Invalidate();
-        PostMessageW(window, WM_CLOSE, 0, 0);
-      } else {
-        CloseDialog(false);
-        Invalidate();
-      }
-    } else if (layout::kDialogConfirm.Contains(x, y)) {
-      if (dialogKind == DialogKind::InstallError) {
-        const bool changeFolder = displayedStatus.errorCode == kErrorDiskSpace;
-        CloseDialog(true);
-        Invalidate();
-        if (changeFolder) {
-          displayedStatus.stage = InstallStage::CustomOptions;
-          ShowPathEdit(true);
-        } else {
-          BeginInstallation();
-        }
-      } else {
-        CloseDialog(true);
-        Invalidate();
-      }
-    }
+    HandleOverlayClick(x, y);
     return;
   }
+  if (HandleFrameClick(x, y)) return;
+  switch (displayedStatus.stage) {
+    case InstallStage::Completed:
+      HandleCompletedClick(x, y);
+      return;
+    case InstallStage::Welcome:
+      HandleWelcomeClick(x, y);
+      return;
+    case InstallStage::CustomOptions:
+      HandleCustomClick(x, y);
+      return;
+    default:
+      return;  // busy and failed stages: only the window glyphs answer
+  }
+}
 
+bool MainWindow::HandleFrameClick(float x, float y) {
   if (layout::kMinimizeArea.Contains(x, y)) {
     ShowWindow(window, SW_MINIMIZE);
-    return;
+    return true;
   }
   if (layout::kCloseArea.Contains(x, y)) {
     SendMessageW(window, WM_CLOSE, 0, 0);
-    return;
+    return true;
   }
+  return false;
+}
 
-  switch (displayedStatus.stage) {
-    case InstallStage::Completed:
-      if (layout::kLaunch.Contains(x, y)) LaunchApplication();
+void MainWindow::HandleOverlayClick(float x, float y) {
+  // Only the agreement question has links, the document titles in its sentence.
+  if (dialogKind == DialogKind::AgreementRequired) {
+    const LegalDocument document = LegalLinkAt(textFactory.Get(), x, y);
+    if (document != LegalDocument::None) {
+      OpenLegalDocument(document);
       return;
-    case InstallStage::Welcome:
-      if (layout::kUserAgreementLink.Contains(x, y)) {
-        OpenLegalDocument(LegalDocument::UserAgreement);
-      } else if (layout::kPrivacyPolicyLink.Contains(x, y)) {
-        OpenLegalDocument(LegalDocument::PrivacyPolicy);
-      } else if (layout::kVipServiceLink.Contains(x, y)) {
-        OpenLegalDocument(LegalDocument::VipService);
-      } else if (layout::kWelcomeInstall.Contains(x, y)) {
-        BeginInstallation();
-      } else if (layout::kCustomInstallLink.Contains(x, y)) {
-        displayedStatus.stage = InstallStage::CustomOptions;
-        ShowPathEdit(true);
-      } else if (layout::kAgreementRow.Contains(x, y)) {
-        agreed = !agreed;
-      }
-      Invalidate();
-      return;
-    case InstallStage::CustomOptions:
-      if (layout::kChangeFolder.Contains(x, y)) {
-        PickFolder();
-      } else if (layout::kDesktopOption.Contains(x, y)) {
-        desktopShortcutChecked = !desktopShortcutChecked;
-      } else if (layout::kStartMenuOption.Contains(x, y)) {
-        startMenuChecked = !startMenuChecked;
-      } else if (layout::kCustomInstall.Contains(x, y)) {
-        BeginInstallation();
-      } else if (layout::kBack.Contains(x, y)) {
-        displayedStatus.stage = InstallStage::Welcome;
-        ShowPathEdit(false);
-      }
-      Invalidate();
-      return;
-    default:
-      return;
+    }
   }
+  const bool failure = dialogKind == DialogKind::InstallError;
+  if (layout::kDialogCancel.Contains(x, y)) {
+    // Leaving a failure ends the program; the other questions just get their "no".
+    if (failure && controller) controller->RequestCancel();
+    CloseDialog(false);
+    Invalidate();
+    if (failure) PostMessageW(window, WM_CLOSE, 0, 0);
+  } else if (layout::kDialogConfirm.Contains(x, y)) {
+    const bool changeFolder = failure && displayedStatus.errorCode == kErrorDiskSpace;
+    CloseDialog(true);
+    Invalidate();
+    if (changeFolder) {
+      displayedStatus.stage = InstallStage::CustomOptions;
+      ShowPathEdit(true);
+    } else if (failure) {
+      BeginInstallation();
+    }
+  }
+}
+
+void MainWindow::HandleWelcomeClick(float x, float y) {
+  // The links lie inside the agreement row: they are tested before it.
+  if (layout::kUserAgreementLink.Contains(x, y)) {
+    OpenLegalDocument(LegalDocument::UserAgreement);
+  } else if (layout::kPrivacyPolicyLink.Contains(x, y)) {
+    OpenLegalDocument(LegalDocument::PrivacyPolicy);
+  } else if (layout::kVipServiceLink.Contains(x, y)) {
+    OpenLegalDocument(LegalDocument::VipService);
+  } else if (layout::kWelcomeInstall.Contains(x, y)) {
+    BeginInstallation();
+  } else if (layout::kCustomInstallLink.Contains(x, y)) {
+    displayedStatus.stage = InstallStage::CustomOptions;
+    ShowPathEdit(true);
+  } else if (layout::kAgreementRow.Contains(x, y)) {
+    agreed = !agreed;
+  }
+  Invalidate();
+}
+
+void MainWindow::HandleCustomClick(float x, float y) {
+  if (layout::kChangeFolder.Contains(x, y)) {
+    PickFolder();
+  } else if (layout::kDesktopOption.Contains(x, y)) {
+    desktopShortcutChecked = !desktopShortcutChecked;
+  } else if (layout::kStartMenuOption.Contains(x, y)) {
+    startMenuChecked = !startMenuChecked;
+  } else if (layout::kCustomInstall.Contains(x, y)) {
+    BeginInstallation();
+  } else if (layout::kBack.Contains(x, y)) {
+    displayedStatus.stage = InstallStage::Welcome;
+    ShowPathEdit(false);
+  }
+  Invalidate();
+}
+
+void MainWindow::HandleCompletedClick(float x, float y) {
+  if (layout::kLaunch.Contains(x, y)) LaunchApplication();
 }
 
 void MainWindow::LaunchApplication() {
