@@ -39,6 +39,11 @@ class MainWindow {
   // Seam for the test harness, which publishes workflow statuses through it from a thread.
   InstallerController* Controller() const { return controller.get(); }
 
+  // The callbacks the controller gets; they run on the worker thread. Once the window is gone
+  // a status is dropped and a question is answered no at once.
+  void PostStatus(const InstallerStatus& status) const;
+  bool AskConfirmation(ConfirmationKind kind) const;
+
  private:
   static LRESULT CALLBACK StaticWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
@@ -77,9 +82,6 @@ class MainWindow {
   void LaunchApplication();
   bool IsCursorTarget(float x, float y) const;
   bool ScreenToDesign(POINT screen, float& x, float& y) const;
-  // Callbacks handed to the controller; they run on the worker thread.
-  void PostStatus(const InstallerStatus& status) const;
-  bool AskConfirmation(ConfirmationKind kind) const;
 
   HINSTANCE moduleInstance;
   HWND window = nullptr;  // set on WM_NCCREATE, before any worker thread exists; never cleared

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "ui/main_window.h"
 
@@ -67,6 +69,36 @@ TEST(StatusRepaint, OnlyAStatusThatChangesTheWindowRepaintsIt) {
       EXPECT_EQ(GetUpdateRect(handle, nullptr, FALSE) != FALSE, step.repaints);
       UpdateWindow(handle);
     }
+  }
+  CoUninitialize();
+}
+
+TEST(WindowCallbacks, AfterTheWindowIsGoneStatusesAreDroppedAndQuestionsAnsweredNo) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  {
+    MainWindow window(GetModuleHandleW(nullptr));
+    ASSERT_TRUE(window.Create());
+    const HWND handle = window.Handle();
+    DrainMessages();
+    MSG message{};
+    // While it exists a status arrives as one posted message.
+    window.PostStatus({InstallStage::Downloading, 3, kTextInstalling, L""});
+    EXPECT_TRUE(
+        PeekMessageW(&message, handle, WM_INSTALLER_STATUS, WM_INSTALLER_STATUS, PM_NOREMOVE));
+    DrainMessages();
+
+    ASSERT_TRUE(DestroyWindow(handle));
+    DrainMessages();  // WM_DESTROY's quit message included
+    window.PostStatus({InstallStage::Downloading, 4, kTextInstalling, L""});
+    EXPECT_FALSE(
+        PeekMessageW(&message, nullptr, WM_INSTALLER_STATUS, WM_INSTALLER_STATUS, PM_NOREMOVE));
+    // The worker's question returns at once, no.
+    bool answer = true;
+    const auto asked = std::chrono::steady_clock::now();
+    std::thread worker([&] { answer = window.AskConfirmation(ConfirmationKind::CloseRunningApp); });
+    worker.join();
+    EXPECT_FALSE(answer);
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));
   }
   CoUninitialize();
 }
