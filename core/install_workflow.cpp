@@ -7,10 +7,10 @@
 #include <string>
 #include <thread>
 
+#include "base/handles.h"
 #include "core/install_rules.h"
 #include "core/installer_controller.h"
 #include "core/package_installer.h"
-#include "base/handles.h"
 #include "manifest/manifest.h"
 #include "manifest/version.h"
 #include "net/download.h"

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <thread>
 
-#include "core/installer_types.h"
 #include "base/handles.h"
+#include "core/installer_types.h"
 #include "system/install_location.h"
 #include "system/protected_folder.h"
 

@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <string>
 
-#include "core/installer_controller.h"
 #include "base/handles.h"
-#include "system/protected_folder.h"
 #include "base/text.h"
+#include "core/installer_controller.h"
+#include "system/protected_folder.h"
 
 namespace lum::installer {
 

@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "base/handles.h"
-#include "net/https_transport.h"
 #include "base/paths.h"
+#include "net/https_transport.h"
 
 namespace lum::installer {
 namespace {

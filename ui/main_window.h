@@ -9,9 +9,9 @@
 
 #include <memory>
 
+#include "base/handles.h"
 #include "core/installer_controller.h"
 #include "core/installer_types.h"
-#include "base/handles.h"
 #include "ui/page_painter.h"
 
 namespace lum::installer {

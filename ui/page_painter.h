@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "core/installer_types.h"
 #include "base/handles.h"
+#include "core/installer_types.h"
 #include "ui/design_layout.h"
 
 namespace lum::installer {

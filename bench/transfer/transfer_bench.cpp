@@ -14,9 +14,9 @@
 #include <cwchar>
 #include <string>
 
+#include "base/text.h"
 #include "bench/transfer/bare_loops.h"
 #include "net/download.h"
-#include "base/text.h"
 #include "system/payload_verification.h"
 
 using namespace lum::installer;

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/window/bench_clock.h"
 #include "base/handles.h"
+#include "bench/window/bench_clock.h"
 
 namespace lum::installer::bench {
 namespace {

@@ -8,9 +8,9 @@
 #include <atomic>
 #include <chrono>
 
+#include "base/handles.h"
 #include "core/installer_controller.h"
 #include "core/package_installer.h"
-#include "base/handles.h"
 #include "system/install_location.h"
 #include "system/process_control.h"
 #include "tests/support/demo_app_process.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/package_installer.h"
 #include "base/text.h"
+#include "core/package_installer.h"
 #include "system/payload_verification.h"
 #include "tests/core/workflow_fixture.h"
 #include "tests/support/demo_app_process.h"

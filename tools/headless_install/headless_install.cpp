@@ -10,9 +10,9 @@
 #include <mutex>
 #include <string>
 
+#include "base/text.h"
 #include "core/build_config.h"
 #include "core/installer_controller.h"
-#include "base/text.h"
 
 using namespace lum::installer;
 
