@@ -286,11 +286,11 @@ handover_case() { # handover_case SIDE
   warm "$(side_package "$side")"
   LUM_BENCH_START_FILE=$(winpath "$stamp") bash "$src/tools/testbed/wine-run.sh" "$tb" "$(side_headless "$side")" \
     --dir "$install_dir" --no-desktop-shortcut --no-start-menu-shortcut 2>>"$work/wine-stderr.log" |
-    tr -d '\r' >"$log" || true
-  grep -q '^status 6 100 ' "$log" || { echo "hand-over $side: the installation did not complete (see $log)" >&2; exit 1; }
+    python3 "$src/bench/transfer/handover.py" stamp-lines >"$log" || true
+  grep -q '^[0-9]* status 6 100 ' "$log" || { echo "hand-over $side: the installation did not complete (see $log)" >&2; exit 1; }
   [[ -f $stamp ]] || { echo "hand-over $side: the package wrote no start mark" >&2; exit 1; }
   side_requests "$side" "$work/handover-requests.json"
-  line=$(python3 "$src/bench/transfer/handover.py" figures "$work/handover-requests.json" "$stamp" \
+  line=$(python3 "$src/bench/transfer/handover.py" figures "$work/handover-requests.json" "$stamp" "$log" \
     "$package_route" "$previous")
   rm -rf "$tb/prefix/drive_c/LumBench"
   echo "handover.$side $(stat -c %s "$(side_package "$side")") $(field seconds "$line") - $round - $line" >>"$results"
