@@ -32,7 +32,7 @@ Page instfiles
 Function .onInit
   ReadEnvStr $0 LUM_BENCH_START_FILE
   StrCmp $0 "" done
-  ; Before the file is opened, so that only the plug-in's own unpacking comes first.
+  ; Taken before anything else; only the System plug-in's own unpacking comes earlier.
   System::Call 'kernel32::GetSystemTimePreciseAsFileTime(*l .r1)'
   System::Call 'kernel32::GetProcessTimes(p -1, *l .r2, *l .r3, *l .r4, *l .r5)'
   FileOpen $3 $0 w

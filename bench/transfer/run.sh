@@ -80,10 +80,11 @@ if [[ -n $baseline ]]; then
   base_headless=$(base_value BENCH_HEADLESS_INSTALL)
   base_app=$(base_value BENCH_DEMO_APP)
   # The baseline's own test bed settings, with this tree's scripts and release server, whose end
-  # mark an older tree may not have.
+  # mark an older tree may not have (and which stay there when the older source tree is gone).
   base_testbed=$baseline/bench/handover-testbed
   mkdir -p "$base_testbed"
-  printf "source '%s'\nLUM_SOURCE_DIR='%s'\n" "$baseline/testbed/config.sh" "$src" >"$base_testbed/config.sh"
+  printf "source '%s'\nLUM_SOURCE_DIR='%s'\nLUM_FONT_TOOL='%s'\n" "$baseline/testbed/config.sh" "$src" \
+    "$src/tools/testbed/install-font.sh" >"$base_testbed/config.sh"
 fi
 
 started=0
