@@ -1,15 +1,29 @@
 #!/usr/bin/env bash
-# Download, hashing and memory benchmarks of one build tree (see bench/transfer/README.md):
-#   bash bench/transfer/run.sh BUILD_DIR [ROUNDS]
+# Download, hashing, memory and hand-over benchmarks of one build tree (see
+# bench/transfer/README.md):
+#   bash bench/transfer/run.sh [--baseline-build OTHER_BUILD_DIR] BUILD_DIR [ROUNDS]
 # Starts the build tree's test bed unless it is already running (and then stops it at the end),
 # makes a 256 MiB payload and a signed package of that size in BUILD_DIR/bench, measures each
 # case ROUNDS times (default 5), interleaved and in rotating order, and prints a table of medians.
+# With --baseline-build the hand-over time is also measured on that other build tree (an older
+# commit, built with another LUM_DEV_PORT), in its own test bed, side by side with BUILD_DIR.
 set -euo pipefail
 
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-[[ $# -ge 1 ]] || { echo "usage: bash bench/transfer/run.sh BUILD_DIR [ROUNDS]" >&2; exit 2; }
-build=$(realpath "$1")
-rounds=${2:-5}
+usage() { echo "usage: bash bench/transfer/run.sh [--baseline-build OTHER_BUILD_DIR] BUILD_DIR [ROUNDS]" >&2; exit 2; }
+baseline=
+positional=()
+while (($#)); do
+  case $1 in
+    --baseline-build) [[ $# -ge 2 ]] || usage; baseline=$(realpath "$2"); shift 2 ;;
+    --baseline-build=*) baseline=$(realpath "${1#*=}"); shift ;;
+    -*) usage ;;
+    *) positional+=("$1"); shift ;;
+  esac
+done
+[[ ${#positional[@]} -ge 1 && ${#positional[@]} -le 2 ]] || usage
+build=$(realpath "${positional[0]}")
+rounds=${positional[1]:-5}
 config=$build/bench/transfer/config.sh
 [[ -f $config ]] || { echo "run.sh: $config missing: build the tree first" >&2; exit 2; }
 # shellcheck disable=SC1090
@@ -54,7 +68,27 @@ record() { # record CASE BYTES SECONDS [CPU]: one line "CASE BYTES SECONDS MB/s 
   echo "$1 $2 $3 $(mbps "$2" "$3") $round ${4:--}" >>"$results"
 }
 
+if [[ -n $baseline ]]; then
+  [[ -f $baseline/bench/transfer/config.sh ]] || { echo "run.sh: $baseline is not a built tree" >&2; exit 2; }
+  [[ -f $baseline/testbed/config.sh ]] || { echo "run.sh: $baseline/testbed/config.sh missing" >&2; exit 2; }
+  [[ $baseline != "$build" ]] || { echo "run.sh: the baseline build is the build itself" >&2; exit 2; }
+  # shellcheck disable=SC1091
+  base_value() { (source "$baseline/bench/transfer/config.sh" && printf '%s' "${!1}"); }
+  base_port=$(base_value BENCH_DEV_PORT)
+  [[ $base_port != "$port" ]] || { echo "run.sh: both builds talk to port $port: configure one with another -DLUM_DEV_PORT" >&2; exit 2; }
+  base_pki=$(base_value BENCH_PKI_DIR)
+  base_headless=$(base_value BENCH_HEADLESS_INSTALL)
+  base_app=$(base_value BENCH_DEMO_APP)
+  # The baseline's own test bed settings, with this tree's scripts and release server, whose end
+  # mark an older tree may not have (and which stay there when the older source tree is gone).
+  base_testbed=$baseline/bench/handover-testbed
+  mkdir -p "$base_testbed"
+  printf "source '%s'\nLUM_SOURCE_DIR='%s'\nLUM_FONT_TOOL='%s'\n" "$baseline/testbed/config.sh" "$src" \
+    "$src/tools/testbed/install-font.sh" >"$base_testbed/config.sh"
+fi
+
 started=0
+base_started=0
 cleanup() {
   rm -f "$work"/dl-*.bin
   if [[ -d $testbed/prefix ]]; then
@@ -63,6 +97,10 @@ cleanup() {
       wine_run reg delete "$uninstall_key" /reg:64 /f >/dev/null 2>&1 || true
       control reset '{}' || true
     fi
+  fi
+  if ((base_started)); then
+    rm -rf "$base_testbed/prefix/drive_c/LumBench"
+    bash "$src/tools/testbed/testbed.sh" stop "$base_testbed" >/dev/null
   fi
   if ((started)); then bash "$src/tools/testbed/testbed.sh" stop "$testbed" >/dev/null; fi
 }
@@ -79,17 +117,20 @@ if [[ ! -f $payload || $(stat -c %s "$payload") -ne $size ]]; then
   head -c "$size" /dev/urandom >"$payload.tmp" && mv "$payload.tmp" "$payload"
 fi
 script=$src/bench/transfer/big_package.nsi
-if [[ ! -f $package || $package -ot $payload || $package -ot $script || $package -ot $BENCH_DEMO_APP ||
-      $package -ot $BENCH_PKI_DIR/trusted.key ]]; then
-  echo "making $package"
-  rm -f "$work/package.unsigned.exe" "$package"
-  makensis -V2 -INPUTCHARSET UTF8 -DVERSION=2.0.0 "-DAPP_EXE=$BENCH_DEMO_APP" "-DBULK=$payload" \
-    "-DOUT_FILE=$work/package.unsigned.exe" "$script" >/dev/null
-  # osslsigncode refuses to overwrite its output.
-  osslsigncode sign -certs "$BENCH_PKI_DIR/trusted.crt" -key "$BENCH_PKI_DIR/trusted.key" -h sha256 \
-    -in "$work/package.unsigned.exe" -out "$package" >/dev/null
-  rm -f "$work/package.unsigned.exe"
-fi
+make_package() { # make_package PKI_DIR DEMO_APP OUT: the package, signed with that tree's test cert
+  local pki=$1 app=$2 out=$3
+  if [[ ! -f $out || $out -ot $payload || $out -ot $script || $out -ot $app || $out -ot $pki/trusted.key ]]; then
+    echo "making $out"
+    rm -f "$out.unsigned.exe" "$out"
+    makensis -V2 -INPUTCHARSET UTF8 -DVERSION=2.0.0 "-DAPP_EXE=$app" "-DBULK=$payload" \
+      "-DOUT_FILE=$out.unsigned.exe" "$script" >/dev/null
+    # osslsigncode refuses to overwrite its output.
+    osslsigncode sign -certs "$pki/trusted.crt" -key "$pki/trusted.key" -h sha256 \
+      -in "$out.unsigned.exe" -out "$out" >/dev/null
+    rm -f "$out.unsigned.exe"
+  fi
+}
+make_package "$BENCH_PKI_DIR" "$BENCH_DEMO_APP" "$package"
 
 warm() { cat "$@" >/dev/null; }
 
@@ -204,6 +245,68 @@ for ((r = 0; r < rounds; r++)); do
   done
 done
 
+# ---- Hand-over: from the package's last byte read by the client to the package's own start ----
+# The release server stamps when the client has read the last byte of the package's body (route
+# option mark_end), the package stamps when its own code starts (LUM_BENCH_START_FILE, see
+# big_package.nsi); both come from the one CLOCK_REALTIME. With a baseline build, each round
+# runs one installation of each build, in alternating order.
+package_route=/packages/VIVOV3_Setup_x64.exe
+handover_sides=(after)
+if [[ -n $baseline ]]; then
+  handover_sides=(before after)
+  make_package "$base_pki" "$base_app" "$baseline/bench/VIVOV3_Setup_x64.exe"
+  bash "$src/tools/testbed/testbed.sh" start "$base_testbed"
+  base_started=1
+fi
+side_testbed() { if [[ $1 == before ]]; then echo "$base_testbed"; else echo "$testbed"; fi; }
+side_port() { if [[ $1 == before ]]; then echo "$base_port"; else echo "$port"; fi; }
+side_ca() { if [[ $1 == before ]]; then echo "$base_pki/ca.crt"; else echo "$ca"; fi; }
+side_package() { if [[ $1 == before ]]; then echo "$baseline/bench/VIVOV3_Setup_x64.exe"; else echo "$package"; fi; }
+side_headless() { if [[ $1 == before ]]; then echo "$base_headless"; else echo "$BENCH_HEADLESS_INSTALL"; fi; }
+side_requests() { # side_requests SIDE FILE: the release server's request records
+  curl -sS --fail --cacert "$(side_ca "$1")" "https://localhost:$(side_port "$1")/_control/requests" >"$2"
+}
+serve_side() { # serve_side SIDE: the manifest and the package, the package's route with the end mark
+  local at_port at_ca at_package
+  at_port=$(side_port "$1") at_ca=$(side_ca "$1") at_package=$(side_package "$1")
+  python3 "$src/tools/demo/serve_demo.py" --port "$at_port" --ca "$at_ca" --package "$at_package" >/dev/null
+  curl -sS --fail --cacert "$at_ca" -X POST -H 'Content-Type: application/json' \
+    -d "{\"path\": \"$package_route\", \"method\": \"GET\", \"file\": \"$at_package\", \"mark_end\": true}" \
+    "https://localhost:$at_port/_control/routes" >/dev/null
+}
+for side in "${handover_sides[@]}"; do serve_side "$side"; done
+handover_case() { # handover_case SIDE
+  local side=$1 tb log stamp line previous
+  tb=$(side_testbed "$side")
+  log=$work/handover-$side.log
+  stamp=$work/handover-$side.start
+  side_requests "$side" "$work/handover-requests.json"
+  previous=$(python3 "$src/bench/transfer/handover.py" last-seq "$work/handover-requests.json" "$package_route")
+  rm -f "$stamp"
+  rm -rf "$tb/prefix/drive_c/LumBench"
+  warm "$(side_package "$side")"
+  LUM_BENCH_START_FILE=$(winpath "$stamp") bash "$src/tools/testbed/wine-run.sh" "$tb" "$(side_headless "$side")" \
+    --dir "$install_dir" --no-desktop-shortcut --no-start-menu-shortcut 2>>"$work/wine-stderr.log" |
+    python3 "$src/bench/transfer/handover.py" stamp-lines >"$log" || true
+  grep -q '^[0-9]* status 6 100 ' "$log" || { echo "hand-over $side: the installation did not complete (see $log)" >&2; exit 1; }
+  [[ -f $stamp ]] || { echo "hand-over $side: the package wrote no start mark" >&2; exit 1; }
+  side_requests "$side" "$work/handover-requests.json"
+  line=$(python3 "$src/bench/transfer/handover.py" figures "$work/handover-requests.json" "$stamp" "$log" \
+    "$package_route" "$previous")
+  rm -rf "$tb/prefix/drive_c/LumBench"
+  echo "handover.$side $(stat -c %s "$(side_package "$side")") $(field seconds "$line") - $round - $line" >>"$results"
+  echo "  $side: $line"
+}
+handover_load_start=$(cut -d' ' -f1-3 /proc/loadavg)
+for ((r = 0; r < rounds; r++)); do
+  round=$((r + 1))
+  echo "hand-over round $((r + 1))/$rounds"
+  for ((i = 0; i < ${#handover_sides[@]}; i++)); do
+    handover_case "${handover_sides[(i + r) % ${#handover_sides[@]}]}"
+  done
+done
+handover_load_end=$(cut -d' ' -f1-3 /proc/loadavg)
+
 # ---- The table ----
 med() { awk -v c="$1" -v k="$2" '$1 == c {print $k}' "$results" | median; }
 mib() { awk -v b="$1" 'BEGIN {printf "%.1f", b / 1048576}'; }
@@ -262,4 +365,41 @@ mrow "  debug info stripped ($(mib "$(stat -c %s "$nodebug")") MiB exe)" "$(mib 
   "$(mib "$nd_ws")" "private $(below32 "$nd_private"), working set $(below32 "$nd_ws")"
 mrow "baseline: idle program" "$(mib "$idle_private")" "$(mib "$idle_ws")" ""
 mrow "baseline: idle program + the same DLLs" "$(mib "$dlls_private")" "$(mib "$dlls_ws")" ""
+
+# Hand-over: seconds, lower is better, so its ratio is after / before of each round.
+describe_build() { # the commit a build tree was built from
+  local dir=$1 tree head product dirty
+  tree=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$dir/CMakeCache.txt")
+  if ! git -C "$tree" rev-parse --git-dir >/dev/null 2>&1; then
+    echo "source $tree not found, commit unknown"
+    return
+  fi
+  head=$(git -C "$tree" rev-parse --short HEAD)
+  product=$(git -C "$tree" log -1 --format=%h -- app core manifest net system ui)
+  dirty=$(git -C "$tree" status --porcelain -- app core manifest net system ui | head -1)
+  local text=$head
+  [[ -n $product && $product != "$head" ]] && text+=" (product code as of $product)"
+  [[ -n $dirty ]] && text+=", with uncommitted product changes"
+  echo "$text"
+}
+secs() { awk 'NF {printf "%.3f", $1}'; }
+ho_after=$(med handover.after 3 | secs)
+hrow() { printf '%-10s%-36s%8s  %8s  %7s  %s\n' "$@"; }
+echo
+echo "hand-over, s: from the last byte of the package read by the client (release server) to the package's"
+echo "own code running (its .onInit); median of $rounds interleaved rounds; ratio = median of per-round after/before"
+hrow "" "case" "before" "after" "ratio" ""
+if [[ -n $baseline ]]; then
+  ho_before=$(med handover.before 3 | secs)
+  ho_ratio=$(awk '$1 == "handover.before" {x[$5] = $3} $1 == "handover.after" {y[$5] = $3}
+    END {for (r in x) if (r in y) printf "%.6f\n", y[r] / x[r]}' "$results" | median | awk '{printf "%.3f", $1}')
+  hrow hand-over "last byte to package start" "$ho_before" "$ho_after" "$ho_ratio" \
+    "target <= 0.60: $(awk -v v="$ho_ratio" 'BEGIN {print (v <= 0.6 ? "met" : "MISSED")}')"
+  echo "  before: $baseline, $(describe_build "$baseline"), $(mib "$(stat -c %s "$(side_package before)")") MiB package"
+else
+  hrow hand-over "last byte to package start" "-" "$ho_after" "-" "no baseline: --baseline-build OTHER_BUILD_DIR"
+fi
+echo "  after:  $build, $(describe_build "$build"), $(mib "$(stat -c %s "$package")") MiB package"
+echo "  machine: $(nproc) cores ($(lscpu | sed -n 's/^Model name: *//p' | head -1)), $(free -g | awk '/^Mem:/ {print $2}') GiB RAM," \
+  "$(uname -sr), $(wine --version 2>/dev/null); load average $handover_load_start before these rounds, $handover_load_end after"
 echo "raw figures: $results"
