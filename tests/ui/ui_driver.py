@@ -21,7 +21,6 @@ it. Screenshots go to BUILD/screenshots.
   ui_driver.py --build BUILD_DIR --source SOURCE_DIR
 """
 import argparse
-import glob
 import os
 import shutil
 import signal
@@ -529,13 +528,12 @@ class Driver:
                        f"started by {parents}")
 
     def installer_log(self):
-        pattern = os.path.join(self.testbed, "prefix", "drive_c", "users", "*", "AppData", "Local",
-                               "VIVOV3", "InstallerCache", "installer.log")
-        text = ""
-        for path in glob.glob(pattern):
-            with open(path, "rb") as f:
-                text += f.read().decode("utf-8", "replace")
-        return text
+        path = os.path.join(self.testbed, "prefix", "drive_c", "ProgramData", "VIVOV3",
+                            "InstallerCache", "installer.log")
+        if not os.path.exists(path):
+            return ""
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
 
     def scenario_welcome_without_shell(self):
         """With no desktop shell a legal link opens nothing, since the elevated window must not
