@@ -5,8 +5,9 @@
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-target_compile_options(gtest PRIVATE -w)
-target_compile_options(gtest_main PRIVATE -w)
+# No debug information either, as for the test programs (tests/CMakeLists.txt).
+target_compile_options(gtest PRIVATE -w -g0)
+target_compile_options(gtest_main PRIVATE -w -g0)
 
 set(LUM_PKI_DIR ${CMAKE_BINARY_DIR}/pki)
 # Stand-in for the "Microsoft YaHei UI" family, without which DirectWrite under Wine draws no text.

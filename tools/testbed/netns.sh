@@ -35,7 +35,7 @@ netns_enter_command() { # TESTBED
   if [[ $(readlink "/proc/$pid/ns/user") == "$(readlink /proc/self/ns/user)" ]]; then
     NETNS_ENTER=(nsenter "--target=$pid" --net --)
   else
-    NETNS_ENTER=(nsenter "--target=$pid" --user --net --)
+    NETNS_ENTER=(nsenter "--target=$pid" --user --net --preserve-credentials --)
   fi
 }
 
