@@ -84,21 +84,32 @@ lum_testbed_config(${LUM_TESTBED_DIR} 0)
 # the programs have that port compiled in (the controller's metrics and the shipped program's
 # manifest and legal URLs), so each reaches its own lane's server and any suite can go to any
 # lane. Without network namespaces there is one lane, on the machine's loopback.
-execute_process(
-  COMMAND bash -c "source '${CMAKE_SOURCE_DIR}/tools/testbed/netns.sh' && netns_available"
-  RESULT_VARIABLE lum_netns_status OUTPUT_QUIET ERROR_QUIET)
+set(LUM_TEST_NETNS AUTO CACHE STRING
+  "Test lanes in network namespaces of their own: AUTO (when this machine allows it), ON, OFF")
+set(lum_netns_status 1)
+if(NOT LUM_TEST_NETNS STREQUAL "OFF")
+  execute_process(
+    COMMAND bash -c "source '${CMAKE_SOURCE_DIR}/tools/testbed/netns.sh' && netns_available"
+    RESULT_VARIABLE lum_netns_status OUTPUT_QUIET ERROR_QUIET)
+  if(LUM_TEST_NETNS STREQUAL "ON" AND NOT lum_netns_status EQUAL 0)
+    message(FATAL_ERROR "LUM_TEST_NETNS=ON, but no network namespace can be made here (unshare)")
+  endif()
+endif()
 if(lum_netns_status EQUAL 0)
   set(LUM_TEST_LANES a b)
   set(LUM_TEST_LANE_NETNS 1)
 else()
-  message(STATUS "No network namespaces (unshare --net): the Windows suites run in one lane")
+  message(STATUS "No network namespaces for the test lanes: the Windows suites run in one lane")
   set(LUM_TEST_LANES a)
   set(LUM_TEST_LANE_NETNS 0)
 endif()
 
-# The lane that LANE stands for here (the first one when there is no such lane).
+# The lane that LANE stands for here: the first one for none, or when all are one.
 function(lum_lane out lane)
   if(NOT lane IN_LIST LUM_TEST_LANES)
+    if(LUM_TEST_LANE_NETNS AND NOT lane STREQUAL "")
+      message(FATAL_ERROR "no test lane '${lane}' (lanes: ${LUM_TEST_LANES})")
+    endif()
     list(GET LUM_TEST_LANES 0 lane)
   endif()
   set(${out} ${lane} PARENT_SCOPE)
