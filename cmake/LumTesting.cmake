@@ -5,9 +5,9 @@
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-# No debug information either, as for the test programs (tests/CMakeLists.txt).
-target_compile_options(gtest PRIVATE -w -g0)
-target_compile_options(gtest_main PRIVATE -w -g0)
+# Built as the test programs are (tests/CMakeLists.txt).
+target_compile_options(gtest PRIVATE -w -g0 -O0)
+target_compile_options(gtest_main PRIVATE -w -g0 -O0)
 
 set(LUM_PKI_DIR ${CMAKE_BINARY_DIR}/pki)
 # Stand-in for the "Microsoft YaHei UI" family, without which DirectWrite under Wine draws no text.
@@ -160,6 +160,7 @@ function(lum_add_gtest name)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} lum_test_support gtest_main gtest lum_options)
+  target_precompile_headers(${name} REUSE_FROM lum_test_support)
   if(ARG_DEPENDS)
     add_dependencies(${name} ${ARG_DEPENDS})
   endif()
