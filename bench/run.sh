@@ -5,6 +5,8 @@
 set -euo pipefail
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 build=$(realpath "${1:-$source_dir/build}")
+# tools/run-tests.sh builds only what the tests need: build the benchmarks too (quick when built).
+cmake --build "$build" >/dev/null
 testbed=$build/testbed
 started=0
 if ! bash "$source_dir/tools/testbed/testbed.sh" running "$testbed"; then

@@ -1,13 +1,14 @@
-# Test bed: GoogleTest built with the cross toolchain, a throwaway Wine prefix per ctest run,
-# Xvfb, the test PKI and the local release server (see tools/testbed/testbed.sh).
+# Test bed: GoogleTest built with the cross toolchain, the test PKI, and the lanes in which ctest
+# runs the Windows suites: throwaway test beds (a Wine prefix, Xvfb, the local release server;
+# see tools/testbed/testbed.sh) side by side.
 
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-target_compile_options(gtest PRIVATE -w)
-target_compile_options(gtest_main PRIVATE -w)
+# Built as the test programs are (tests/CMakeLists.txt).
+target_compile_options(gtest PRIVATE -w -g0 -O0)
+target_compile_options(gtest_main PRIVATE -w -g0 -O0)
 
-set(LUM_TESTBED_DIR ${CMAKE_BINARY_DIR}/testbed)
 set(LUM_PKI_DIR ${CMAKE_BINARY_DIR}/pki)
 # Stand-in for the "Microsoft YaHei UI" family, without which DirectWrite under Wine draws no text.
 set(LUM_FONT_TOOL ${CMAKE_SOURCE_DIR}/tools/testbed/install-font.sh)
@@ -50,23 +51,125 @@ function(lum_sign_file)
     VERBATIM)
 endfunction()
 
-# Adds a GoogleTest binary run under Wine inside the shared test bed.
-#   lum_add_gtest(name SOURCES ... [LIBS ...] [TIMEOUT seconds] [DEPENDS targets...])
+# Build outputs that tests use (the demo application and packages, signed programs).
+set(LUM_ARTIFACT_DIR ${CMAKE_BINARY_DIR}/artifacts)
+file(MAKE_DIRECTORY ${LUM_ARTIFACT_DIR})
+
+# ---- Test beds ----
+# Writes DIR/config.sh, which testbed.sh reads. NETNS 1: the test bed gets a network namespace
+# of its own, in which its server listens on LUM_DEV_PORT (tools/testbed/netns.sh).
+function(lum_testbed_config dir netns)
+  file(GENERATE OUTPUT ${dir}/config.sh CONTENT
+"LUM_SOURCE_DIR='${CMAKE_SOURCE_DIR}'
+LUM_PKI_DIR='${LUM_PKI_DIR}'
+LUM_ARTIFACT_DIR='${LUM_ARTIFACT_DIR}'
+LUM_DEV_PORT='${LUM_DEV_PORT}'
+LUM_TRUST_TOOL='$<TARGET_FILE:trust_root>'
+LUM_DESKTOP_KEEPER='$<TARGET_FILE:desktop_keeper>'
+LUM_FONT_TOOL='${LUM_FONT_TOOL}'
+LUM_TESTBED_NETNS='${netns}'
+")
+endfunction()
+
+# The build tree's own test bed, on the machine's loopback, for tools/run-demo.sh and the
+# benchmarks (ctest does not use it).
+set(LUM_TESTBED_DIR ${CMAKE_BINARY_DIR}/testbed)
+lum_testbed_config(${LUM_TESTBED_DIR} 0)
+
+# ---- Lanes ----
+# ctest runs the Windows suites in lanes: a lane is a test bed of its own under build/lanes/NAME,
+# started by the entry testbed.NAME.start and ended by testbed.NAME.stop (ctest fixtures). The
+# entries of one lane take its test bed one at a time (RESOURCE_LOCK); lanes run side by side
+# (ctest -j). Each lane's server listens on LUM_DEV_PORT in the lane's own network namespace:
+# the programs have that port compiled in (the controller's metrics and the shipped program's
+# manifest and legal URLs), so each reaches its own lane's server and any suite can go to any
+# lane. Without network namespaces there is one lane, on the machine's loopback.
+set(LUM_TEST_NETNS AUTO CACHE STRING
+  "Test lanes in network namespaces of their own: AUTO (when this machine allows it), ON, OFF")
+set(lum_netns_status 1)
+if(NOT LUM_TEST_NETNS STREQUAL "OFF")
+  execute_process(
+    COMMAND bash -c "source '${CMAKE_SOURCE_DIR}/tools/testbed/netns.sh' && netns_available"
+    RESULT_VARIABLE lum_netns_status OUTPUT_QUIET ERROR_QUIET)
+  if(LUM_TEST_NETNS STREQUAL "ON" AND NOT lum_netns_status EQUAL 0)
+    message(FATAL_ERROR "LUM_TEST_NETNS=ON, but no network namespace can be made here (unshare)")
+  endif()
+endif()
+if(lum_netns_status EQUAL 0)
+  set(LUM_TEST_LANES a b)
+  set(LUM_TEST_LANE_NETNS 1)
+else()
+  message(STATUS "No network namespaces for the test lanes: the Windows suites run in one lane")
+  set(LUM_TEST_LANES a)
+  set(LUM_TEST_LANE_NETNS 0)
+endif()
+
+# The lane that LANE stands for here: the first one for none, or when all are one.
+function(lum_lane out lane)
+  if(NOT lane IN_LIST LUM_TEST_LANES)
+    if(LUM_TEST_LANE_NETNS AND NOT lane STREQUAL "")
+      message(FATAL_ERROR "no test lane '${lane}' (lanes: ${LUM_TEST_LANES})")
+    endif()
+    list(GET LUM_TEST_LANES 0 lane)
+  endif()
+  set(${out} ${lane} PARENT_SCOPE)
+endfunction()
+
+function(lum_lane_dir out lane)
+  lum_lane(lane "${lane}")
+  set(${out} ${CMAKE_BINARY_DIR}/lanes/${lane} PARENT_SCOPE)
+endfunction()
+
+# The start and stop entries of every lane.
+function(lum_add_lanes)
+  foreach(lane IN LISTS LUM_TEST_LANES)
+    lum_lane_dir(dir "${lane}")
+    lum_testbed_config(${dir} ${LUM_TEST_LANE_NETNS})
+    add_test(NAME testbed.${lane}.start
+      COMMAND bash ${CMAKE_SOURCE_DIR}/tools/testbed/testbed.sh start ${dir})
+    set_tests_properties(testbed.${lane}.start PROPERTIES FIXTURES_SETUP testbed.${lane}
+      TIMEOUT 180 COST 1000)
+    add_test(NAME testbed.${lane}.stop
+      COMMAND bash ${CMAKE_SOURCE_DIR}/tools/testbed/testbed.sh stop ${dir})
+    set_tests_properties(testbed.${lane}.stop PROPERTIES FIXTURES_CLEANUP testbed.${lane}
+      TIMEOUT 60)
+  endforeach()
+endfunction()
+
+# Puts tests in a lane: they need its test bed, take it one at a time, and find it through
+# LUM_TESTBED (wine-run.sh, in-testbed.sh and the UI driver read it).
+#   lum_test_lane(LANE test...)
+function(lum_test_lane lane)
+  lum_lane(lane "${lane}")
+  lum_lane_dir(dir "${lane}")
+  foreach(test IN LISTS ARGN)
+    set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED testbed.${lane})
+    set_property(TEST ${test} APPEND PROPERTY RESOURCE_LOCK testbed.${lane})
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT LUM_TESTBED=${dir})
+  endforeach()
+endfunction()
+
+# Adds a GoogleTest binary run under Wine in a lane (default: the first). COST: the seconds it
+# takes, roughly, so that ctest starts the long ones first.
+#   lum_add_gtest(name SOURCES ... [LIBS ...] [TIMEOUT seconds] [DEPENDS targets...] [LANE lane]
+#                 [COST seconds])
 function(lum_add_gtest name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS;DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;LANE;COST" "SOURCES;LIBS;DEPENDS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} lum_test_support gtest_main gtest lum_options)
+  target_precompile_headers(${name} REUSE_FROM lum_test_support)
   if(ARG_DEPENDS)
     add_dependencies(${name} ${ARG_DEPENDS})
   endif()
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
-  set_tests_properties(${name} PROPERTIES
-    FIXTURES_REQUIRED testbed
-    RESOURCE_LOCK testbed
-    TIMEOUT ${ARG_TIMEOUT})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_COST)
+    set_tests_properties(${name} PROPERTIES COST ${ARG_COST})
+  endif()
+  lum_test_lane("${ARG_LANE}" ${name})
 endfunction()
 
 # A check that runs on the build machine itself (no Wine).
@@ -75,17 +178,46 @@ function(lum_add_host_test name)
   set_tests_properties(${name} PROPERTIES TIMEOUT 120)
 endfunction()
 
-# A check driven from the build machine against the Wine test bed (it starts Windows programs
-# through tools/testbed/wine-run.sh and may use the test bed's display).
-#   lum_add_testbed_host_test(name [TIMEOUT seconds] COMMAND ...)
+# A check driven from the build machine against a lane's test bed (default: the first): it runs
+# inside the lane's network namespace, starts Windows programs through wine-run.sh and may use
+# the lane's display.
+#   lum_add_testbed_host_test(name [TIMEOUT seconds] [LANE lane] [COST seconds] COMMAND ...)
 function(lum_add_testbed_host_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "COMMAND" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;LANE;COST" "COMMAND" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
-  add_test(NAME ${name} COMMAND ${ARG_COMMAND})
-  set_tests_properties(${name} PROPERTIES
-    FIXTURES_REQUIRED testbed
-    RESOURCE_LOCK testbed
-    TIMEOUT ${ARG_TIMEOUT})
+  lum_lane_dir(dir "${ARG_LANE}")
+  add_test(NAME ${name}
+    COMMAND bash ${CMAKE_SOURCE_DIR}/tools/testbed/in-testbed.sh ${dir} ${ARG_COMMAND})
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+  if(ARG_COST)
+    set_tests_properties(${name} PROPERTIES COST ${ARG_COST})
+  endif()
+  lum_test_lane("${ARG_LANE}" ${name})
+endfunction()
+
+# lum_test_programs, what tools/run-tests.sh builds: every target but the benchmarks', which no
+# test runs (bench/run.sh does; a plain `cmake --build` still builds them). Call it last.
+function(lum_add_test_programs_target)
+  set(targets)
+  set(dirs ${CMAKE_SOURCE_DIR})
+  while(dirs)
+    list(POP_FRONT dirs dir)
+    get_property(excluded DIRECTORY ${dir} PROPERTY EXCLUDE_FROM_ALL)
+    if(excluded OR dir STREQUAL "${CMAKE_SOURCE_DIR}/bench" OR dir MATCHES "^${CMAKE_SOURCE_DIR}/bench/")
+      continue()
+    endif()
+    get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
+    list(APPEND dirs ${subdirs})
+    get_property(dir_targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
+    foreach(target IN LISTS dir_targets)
+      get_target_property(type ${target} TYPE)
+      if(NOT type STREQUAL "INTERFACE_LIBRARY")
+        list(APPEND targets ${target})
+      endif()
+    endforeach()
+  endwhile()
+  add_custom_target(lum_test_programs)
+  add_dependencies(lum_test_programs ${targets})
 endfunction()

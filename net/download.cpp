@@ -1,5 +1,6 @@
 #include "net/download.h"
 
+#include <algorithm>
 #include <memory>
 
 #include "base/handles.h"
@@ -47,8 +48,16 @@ bool ReceiveBody(HINTERNET request, HANDLE file, std::uint64_t done, std::uint64
       message = L"下载已取消";
       return false;
     }
+    // Asks only for what has arrived: a read of more may wait for the rest of the buffer (Wine's
+    // does), and until it returns neither a cancel nor the progress is seen. None left: 0.
+    DWORD available = 0;
+    if (!WinHttpQueryDataAvailable(request, &available)) {
+      message = L"读取安装包失败";
+      return false;
+    }
     DWORD read = 0;
-    if (!WinHttpReadData(request, buffer.get(), kTransferBufferSize, &read)) {
+    if (!WinHttpReadData(request, buffer.get(), std::clamp<DWORD>(available, 1, kTransferBufferSize),
+                         &read)) {
       message = L"读取安装包失败";
       return false;
     }

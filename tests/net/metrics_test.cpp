@@ -143,25 +143,6 @@ TEST_F(MetricsTest, UnreachableEndpointFailsQuickly) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, kReportBound);
 }
 
-TEST_F(MetricsTest, SilentEndpointIsGivenUpWithinTheReportTimeOuts) {
-  // Far longer than the report's receive time-out (and shorter than the download's 30 s).
-  server.AddRoute(kMetricsPath, RouteOptions{.stallBeforeHeaders = 60}, "POST");
-  const auto start = std::chrono::steady_clock::now();
-  std::wstring message;
-  EXPECT_FALSE(PostJson(server.LoopbackUrl(L"/metrics/report/"), "{}", &message));
-  EXPECT_EQ(message, kRequestFailed);
-  // The report's 5 s receive time-out, give or take a fifth.
-  EXPECT_TRUE(
-      test::WithinAFifthOf(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)));
-
-  // The controller's event returns the same way, whatever the outcome.
-  const auto eventStart = std::chrono::steady_clock::now();
-  InstallerController controller(L"baidu2", L"https://localhost/", nullptr, nullptr);
-  controller.SendMetricsEvent("web_install_start", L"");
-  EXPECT_LT(std::chrono::steady_clock::now() - eventStart, kReportBound);
-  EXPECT_EQ(server.Requests().size(), 2u);
-}
-
 TEST_F(MetricsTest, RefusedBeforeAnyConnection) {
   std::wstring message;
   EXPECT_FALSE(PostJson(L"http://127.0.0.1:" + std::to_wstring(server.Port()) + L"/metrics/report/",

@@ -184,18 +184,6 @@ TEST_F(FetchTest, UnreachableServerFailsTheRequest) {
   EXPECT_EQ(message, kRequestFailed);
 }
 
-TEST_F(FetchTest, ServerThatNeverAnswersFailsAfterTheReceiveTimeOut) {
-  server.AddRoute("/doc", RouteOptions{.body = "{}", .stallBeforeHeaders = 120});
-  std::string body;
-  std::wstring message;
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_FALSE(FetchSmallDocument(server.LocalhostUrl(L"/doc"), &body, &message));
-  EXPECT_EQ(message, kRequestFailed);
-  // The 30 s receive time-out, give or take a fifth.
-  EXPECT_TRUE(
-      test::WithinAFifthOf(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)));
-}
-
 TEST_F(FetchTest, OpenRequestSendsExtraHeadersAndLeavesStatusToTheCaller) {
   server.AddRoute("/missing", RouteOptions{.status = 404});
   WinHttpHandle session;

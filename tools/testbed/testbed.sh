@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Starts and stops the test bed of one build tree: Xvfb, a fresh Wine prefix that trusts the
-# test root CA, and the local release server.
+# Starts and stops one test bed: Xvfb, a fresh Wine prefix that trusts the test root CA, and
+# the local release server; with LUM_TESTBED_NETNS=1 in its config.sh the prefix and the server
+# live in a network namespace of their own (netns.sh), so that test beds can run side by side.
 #   testbed.sh start TESTBED_DIR     (reads TESTBED_DIR/config.sh written by CMake)
 #   testbed.sh stop TESTBED_DIR
 #   testbed.sh running TESTBED_DIR   (succeeds when its prefix, Xvfb and server are all there)
@@ -10,6 +11,8 @@ testbed=$(realpath -m "$2")
 mkdir -p "$testbed"
 # shellcheck disable=SC1091
 source "$testbed/config.sh"
+# shellcheck disable=SC1091
+source "$(dirname "${BASH_SOURCE[0]}")/netns.sh"
 export WINEPREFIX=$testbed/prefix WINEDEBUG=-all WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
 
 winpath() { # Unix absolute path -> the same file through Wine's Z: drive
@@ -32,9 +35,16 @@ stop_pidfile() {
 
 stop() {
   stop_pidfile "$testbed/server.pid"
-  if [[ -d $WINEPREFIX ]]; then wineserver -k 2>/dev/null || true; fi
+  if [[ -d $WINEPREFIX ]]; then
+    # The prefix's wineserver is found from inside its namespace (with a user namespace the
+    # server's folder is named after the user id seen there).
+    NETNS_ENTER=()
+    netns_enter_command "$testbed" 2>/dev/null || NETNS_ENTER=()
+    "${NETNS_ENTER[@]}" wineserver -k 2>/dev/null || true
+  fi
+  netns_destroy "$testbed"
   stop_pidfile "$testbed/xvfb.pid"
-  rm -f "$testbed/display"
+  rm -f "$testbed/display" "$testbed/env"
 }
 
 start_xvfb() {
@@ -42,12 +52,19 @@ start_xvfb() {
   for n in $(seq 91 140); do
     [[ -e /tmp/.X11-unix/X$n || -e /tmp/.X$n-lock ]] && continue
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp </dev/null >"$testbed/xvfb.log" 2>&1 &
-    echo $! >"$testbed/xvfb.pid"
-    for _ in $(seq 50); do
-      [[ -e /tmp/.X11-unix/X$n ]] && { echo ":$n" >"$testbed/display"; return 0; }
-      kill -0 "$(cat "$testbed/xvfb.pid")" 2>/dev/null || break
+    local pid=$!
+    echo "$pid" >"$testbed/xvfb.pid"
+    for _ in $(seq 100); do
+      # Ours only when its lock names it: test beds starting side by side may race for a number.
+      if [[ -e /tmp/.X11-unix/X$n && $(tr -dc 0-9 </tmp/.X$n-lock 2>/dev/null) == "$pid" ]]; then
+        echo ":$n" >"$testbed/display"
+        return 0
+      fi
+      kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
+    kill "$pid" 2>/dev/null || true
+    rm -f "$testbed/xvfb.pid"
   done
   echo "testbed: could not start Xvfb" >&2
   return 1
@@ -74,9 +91,19 @@ PY
 
 start() {
   stop
-  rm -rf "$WINEPREFIX" "$testbed/served"
+  rm -rf "$WINEPREFIX" "$testbed/served" "$testbed/scratch"
   mkdir -p "$testbed/served" "$testbed/scratch"
   start_xvfb
+  NETNS_ENTER=()
+  if [[ ${LUM_TESTBED_NETNS:-0} == 1 ]]; then
+    netns_create "$testbed" || { echo "testbed: could not make a network namespace" >&2; return 1; }
+  fi
+  # Everything of the prefix starts inside the namespace: the processes that Wine starts later
+  # (services, the desktop shell, what the shell launches) inherit it from these.
+  "${NETNS_ENTER[@]}" bash "${BASH_SOURCE[0]}" boot "$testbed"
+}
+
+boot() {
   export DISPLAY
   DISPLAY=$(cat "$testbed/display")
   mkdir -p "$WINEPREFIX"
@@ -112,14 +139,19 @@ export LUM_TEST_SCRATCH='$(winpath "$testbed/scratch")'
 export LUM_TEST_SERVED='$(winpath "$testbed/served")'
 export LUM_TEST_SERVER_PORT='$LUM_DEV_PORT'
 ENV
-  echo "testbed: ready (prefix $WINEPREFIX, display $DISPLAY, server port $LUM_DEV_PORT)"
+  local network="machine loopback"
+  [[ ${LUM_TESTBED_NETNS:-0} == 1 ]] && network="own network namespace"
+  echo "testbed: ready (prefix $WINEPREFIX, display $DISPLAY, server port $LUM_DEV_PORT, $network)"
 }
 
 alive() { [[ -f $1 ]] && kill -0 "$(cat "$1")" 2>/dev/null; }
 
 case $action in
   start) start ;;
+  boot) boot ;;  # the second half of start, inside the namespace
   stop) stop; echo "testbed: stopped" ;;
-  running) [[ -d $WINEPREFIX ]] && alive "$testbed/xvfb.pid" && alive "$testbed/server.pid" ;;
+  running)
+    [[ -d $WINEPREFIX ]] && alive "$testbed/xvfb.pid" && alive "$testbed/server.pid" &&
+      { [[ ${LUM_TESTBED_NETNS:-0} != 1 ]] || netns_holder "$testbed" >/dev/null; } ;;
   *) echo "usage: testbed.sh start|stop|running TESTBED_DIR" >&2; exit 2 ;;
 esac

@@ -1,0 +1,39 @@
+"""The shipped program against the release server: a whole installation, then the installed
+application starts (tools/run-demo.sh runs this one)."""
+import os
+import time
+
+from driver import *  # noqa: F403 -- the layout's rectangles and colours, the pixel tests
+
+
+class Scenario:
+    def scenario_real_install(self):
+        """The shipped program against the release server: install, ask to leave during the
+        download and stay, complete, start the installed application."""
+        self.forget_installation()
+        self.serve_demo("--seconds", "12")
+        process = self.open_window(self.setup_exe, name="install")
+        self.wait_for(self.welcome_drawn, "install: welcome page", timeout=60)
+        self.click(*centre(WELCOME_INSTALL))
+        first = self.wait_for(lambda i: self.progress_width(i) > 0, "install: download progress shows",
+                              timeout=60, shot="install-progress-early")
+        later = self.wait_for(lambda i: self.progress_width(i) > self.progress_width(first) + 30,
+                              "install: progress moves", timeout=30, shot="install-progress-later")
+        self.click(*CLOSE_GLYPH)
+        self.wait_for(self.scrim_shown, "install: closing while busy asks first",
+                      shot="install-exit-question")
+        self.click(*centre(DIALOG_CANCEL))  # "取消"
+        self.wait_for(lambda i: self.no_scrim(i) and self.progress_width(i) >= self.progress_width(later),
+                      "install: cancel keeps the download going")
+        self.wait_for(self.completion_shown, "install: completion page", timeout=120,
+                      shot="install-completed")
+        marker = os.path.join(self.installed_folder(), "lumora_started.txt")
+        self.check(not os.path.exists(marker), "install: application not started before the click")
+        self.click(*centre(LAUNCH))
+        self.wait_exit(process, "install: the window closes after the launch")
+        deadline = time.time() + 60
+        while not os.path.exists(marker) and time.time() < deadline:
+            time.sleep(0.3)
+        self.check(os.path.exists(marker), "install: the installed application runs",
+                   f"no {marker}")
+        self.run("taskkill", "/F", "/IM", "lumora.exe")
