@@ -56,8 +56,8 @@ bool ReceiveBody(HINTERNET request, HANDLE file, std::uint64_t done, std::uint64
       return false;
     }
     DWORD read = 0;
-    if (!WinHttpReadData(request, buffer.get(), std::clamp<DWORD>(available, 1, kTransferBufferSize),
-                         &read)) {
+    if (!WinHttpReadData(request, buffer.get(),
+                         std::clamp<DWORD>(available, 1, kTransferBufferSize), &read)) {
       message = L"读取安装包失败";
       return false;
     }

@@ -95,8 +95,8 @@ TEST_F(ReceiveTimeOutTest, EachRequestGivesUpAfterItsOwnTimeOut) {
   // The package's bytes before the stall are kept for the next attempt.
   const std::string kept = test::ReadFileBytes(destination);
   EXPECT_LE(kept.size(), 70000u);
-  EXPECT_TRUE(test::SameBytes(kept, test::ReleaseServer::GeneratedBytes(0, kSize)
-                                        .substr(0, kept.size())));
+  EXPECT_TRUE(
+      test::SameBytes(kept, test::ReleaseServer::GeneratedBytes(0, kSize).substr(0, kept.size())));
   EXPECT_EQ(server.Requests().size(), 4u);
   server.Reset();  // wakes the stalled handlers
 }

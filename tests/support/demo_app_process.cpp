@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "base/text.h"
 #include "system/install_location.h"
 #include "tests/support/test_env.h"
 
@@ -16,15 +17,6 @@ namespace {
 
 constexpr DWORD kStartTimeoutMs = 30000;  // a first GUI start under Wine can be slow
 constexpr DWORD kTerminateWaitMs = 10000;
-
-std::wstring Utf8ToWide(const std::string& text) {
-  if (text.empty()) return {};
-  const int size =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size);
-  return out;
-}
 
 std::wstring UniqueMarkerPath(const std::wstring& executable) {
   static std::atomic<unsigned> counter{0};
@@ -63,9 +55,8 @@ bool ReadDemoAppMarker(const std::wstring& path, DemoAppMarker& marker) {
     return false;
   }
   marker.processId = static_cast<DWORD>(std::stoul(id));
-  marker.commandLine = Utf8ToWide(commandLine);
-  marker.currentDirectory = Utf8ToWide(directory);
-  return true;
+  return installer::DecodeUtf8(commandLine, marker.commandLine) &&
+         installer::DecodeUtf8(directory, marker.currentDirectory);
 }
 
 DemoAppProcess::~DemoAppProcess() { Terminate(); }

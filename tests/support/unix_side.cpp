@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/text.h"
 #include "tests/support/test_env.h"
 
 namespace lum::test {
@@ -49,10 +50,8 @@ void RunShell(const std::string& commands) {
   const std::wstring done = base + L".done";
   WriteFileBytes(script, commands + "\n: > " + ShellPath(done) + "\n");
   const std::string unixScript = UnixPath(script);
-  std::wstring wideScript(unixScript.size(), L'\0');
-  wideScript.resize(MultiByteToWideChar(CP_UTF8, 0, unixScript.data(),
-                                        static_cast<int>(unixScript.size()), wideScript.data(),
-                                        static_cast<int>(wideScript.size())));
+  std::wstring wideScript;
+  ASSERT_TRUE(installer::DecodeUtf8(unixScript, wideScript));
   std::wstring commandLine = L"Z:\\bin\\sh \"" + wideScript + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);

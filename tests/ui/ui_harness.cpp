@@ -21,17 +21,16 @@
 #include <thread>
 #include <vector>
 
+#include "base/text.h"
 #include "ui/main_window.h"
 
 namespace lum::installer {
 namespace {
 
+// Commands are written by the driver; a line that is not UTF-8 shows as no text.
 std::wstring FromUtf8(const std::string& text) {
-  if (text.empty()) return {};
-  const int units =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(units), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(), units);
+  std::wstring wide;
+  if (!DecodeUtf8(text, wide)) wide.clear();
   return wide;
 }
 

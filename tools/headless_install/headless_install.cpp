@@ -48,8 +48,9 @@ int wmain(int argc, wchar_t** argv) {
     } else if (arg == L"--no-start-menu-shortcut") {
       options.startMenuShortcut = false;
     } else {
-      PrintLine(L"usage: headless_install.exe [--channel ID] [--dir FOLDER] [--click-id ID] "
-                L"[--answer yes|no] [--no-desktop-shortcut] [--no-start-menu-shortcut]");
+      PrintLine(
+          L"usage: headless_install.exe [--channel ID] [--dir FOLDER] [--click-id ID] "
+          L"[--answer yes|no] [--no-desktop-shortcut] [--no-start-menu-shortcut]");
       return 2;
     }
   }
