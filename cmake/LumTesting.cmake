@@ -149,6 +149,15 @@ function(lum_test_lane lane)
   endforeach()
 endfunction()
 
+# The time-out, rough seconds (COST, may be empty) and lane of a Windows test entry.
+function(lum_test_settings name timeout cost lane)
+  set_tests_properties(${name} PROPERTIES TIMEOUT ${timeout})
+  if(cost)
+    set_tests_properties(${name} PROPERTIES COST ${cost})
+  endif()
+  lum_test_lane("${lane}" ${name})
+endfunction()
+
 # Adds a GoogleTest binary run under Wine in a lane (default: the first). COST: the seconds it
 # takes, roughly, so that ctest starts the long ones first.
 #   lum_add_gtest(name SOURCES ... [LIBS ...] [TIMEOUT seconds] [DEPENDS targets...] [LANE lane]
@@ -165,11 +174,7 @@ function(lum_add_gtest name)
     add_dependencies(${name} ${ARG_DEPENDS})
   endif()
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
-  if(ARG_COST)
-    set_tests_properties(${name} PROPERTIES COST ${ARG_COST})
-  endif()
-  lum_test_lane("${ARG_LANE}" ${name})
+  lum_test_settings(${name} "${ARG_TIMEOUT}" "${ARG_COST}" "${ARG_LANE}")
 endfunction()
 
 # A check that runs on the build machine itself (no Wine).
@@ -190,11 +195,7 @@ function(lum_add_testbed_host_test name)
   lum_lane_dir(dir "${ARG_LANE}")
   add_test(NAME ${name}
     COMMAND bash ${CMAKE_SOURCE_DIR}/tools/testbed/in-testbed.sh ${dir} ${ARG_COMMAND})
-  set_tests_properties(${name} PROPERTIES TIMEOUT ${ARG_TIMEOUT})
-  if(ARG_COST)
-    set_tests_properties(${name} PROPERTIES COST ${ARG_COST})
-  endif()
-  lum_test_lane("${ARG_LANE}" ${name})
+  lum_test_settings(${name} "${ARG_TIMEOUT}" "${ARG_COST}" "${ARG_LANE}")
 endfunction()
 
 # lum_test_programs, what tools/run-tests.sh builds: every target but the benchmarks', which no
