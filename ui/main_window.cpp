@@ -35,7 +35,8 @@ UINT SystemDpi() {
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance) : moduleInstance(instance) {
+MainWindow::MainWindow(HINSTANCE instance, std::unique_ptr<TaskbarProgress> taskbarProgress)
+    : moduleInstance(instance), taskbar(std::move(taskbarProgress)) {
   // A factory that cannot be made stays null; the window then runs without what it provides.
   D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
                     d2dFactory.PutVoid());
@@ -95,6 +96,7 @@ bool MainWindow::Create() {
                       nullptr, moduleInstance, this) == nullptr) {
     return false;
   }
+  taskbar.Attach(window);
 
   const DWORD corners = kDwmCornerRound;
   DwmSetWindowAttribute(window, kDwmWindowCornerPreference, &corners, sizeof(corners));

@@ -13,6 +13,8 @@
 #include "core/installer_controller.h"
 #include "core/installer_types.h"
 #include "ui/page_painter.h"
+#include "ui/taskbar_button.h"
+#include "ui/taskbar_progress.h"
 
 namespace lum::installer {
 
@@ -26,7 +28,9 @@ inline constexpr int kHeroImageId = 103;
 
 class MainWindow {
  public:
-  explicit MainWindow(HINSTANCE instance);
+  // The taskbar's progress is the shell's unless a test records it instead.
+  explicit MainWindow(HINSTANCE instance, std::unique_ptr<TaskbarProgress> taskbarProgress =
+                                              std::make_unique<ShellTaskbarProgress>());
   ~MainWindow();
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
@@ -96,6 +100,7 @@ class MainWindow {
   ComPtr<ID2D1Bitmap> logoImage;
   std::unique_ptr<InstallerController> controller;
   InstallerStatus displayedStatus;
+  TaskbarButton taskbar;
   InstallOptions options;
   DialogKind dialogKind = DialogKind::NoDialog;
   bool dialogAnswer = false;

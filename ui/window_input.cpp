@@ -67,6 +67,7 @@ LRESULT MainWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       OnInstallerConfirm(lParam);
       return 0;
     default:
+      if (taskbar.HandleMessage(message)) return 0;
       return DefWindowProcW(window, message, wParam, lParam);
   }
 }
@@ -147,6 +148,7 @@ void MainWindow::OnInstallerStatus(LPARAM lParam) {
       status->stage != displayedStatus.stage || status->progress != displayedStatus.progress ||
       status->message != displayedStatus.message || status->errorCode != displayedStatus.errorCode;
   displayedStatus = *status;
+  taskbar.Show(displayedStatus);  // before a failure overlay's loop starts
   if (displayedStatus.stage == InstallStage::Failed) RunModalDialog(DialogKind::InstallError);
   if (changed) Invalidate();
 }
@@ -264,6 +266,7 @@ void MainWindow::HandleOverlayClick(float x, float y) {
     Invalidate();
     if (changeFolder) {
       displayedStatus.stage = InstallStage::CustomOptions;
+      taskbar.Show(displayedStatus);
       ShowPathEdit(true);
     } else if (failure) {
       BeginInstallation();
@@ -321,6 +324,7 @@ void MainWindow::LaunchApplication() {
   displayedStatus.progress = 0;
   displayedStatus.message = message;
   displayedStatus.errorCode = kErrorLaunch;
+  taskbar.Show(displayedStatus);
   RunModalDialog(DialogKind::InstallError);
 }
 
