@@ -68,6 +68,10 @@ LRESULT MainWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     default:
       if (taskbar.HandleMessage(message)) return 0;
+      if (MayChangeContrast(message, wParam)) {
+        highContrast = contrastQuery();
+        Invalidate();
+      }
       return DefWindowProcW(window, message, wParam, lParam);
   }
 }
