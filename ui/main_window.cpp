@@ -35,7 +35,11 @@ UINT SystemDpi() {
 
 }  // namespace
 
-MainWindow::MainWindow(HINSTANCE instance) : moduleInstance(instance) {
+MainWindow::MainWindow(HINSTANCE instance, std::unique_ptr<TaskbarProgress> taskbarProgress,
+                       HighContrastQuery highContrastQuery)
+    : moduleInstance(instance),
+      contrastQuery(highContrastQuery),
+      taskbar(std::move(taskbarProgress)) {
   // A factory that cannot be made stays null; the window then runs without what it provides.
   D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
                     d2dFactory.PutVoid());
@@ -85,6 +89,7 @@ bool MainWindow::Create() {
   }
 
   dpi = SystemDpi();
+  highContrast = contrastQuery();
   const float scale = static_cast<float>(dpi) / 96.0f;
   const int width = static_cast<int>(scale * 600.0f);
   const int height = static_cast<int>(scale * 400.0f);
@@ -95,6 +100,7 @@ bool MainWindow::Create() {
                       nullptr, moduleInstance, this) == nullptr) {
     return false;
   }
+  taskbar.Attach(window);
 
   const DWORD corners = kDwmCornerRound;
   DwmSetWindowAttribute(window, kDwmWindowCornerPreference, &corners, sizeof(corners));
@@ -221,7 +227,8 @@ void MainWindow::Paint() {
     if (view.stage == InstallStage::CustomOptions) view.installPath = PathEditText();
     view.heroImage = heroImage.Get();
     view.logoImage = logoImage.Get();
-    const PaintContext context{renderTarget.Get(), textFactory.Get(), hover, pressed};
+    const PaintContext context{renderTarget.Get(), textFactory.Get(), hover, pressed,
+                               PaletteFor(highContrast)};
     renderTarget->BeginDraw();
     PaintWindow(context, view);
     const HRESULT drawn = renderTarget->EndDraw();

@@ -12,7 +12,10 @@
 #include "base/handles.h"
 #include "core/installer_controller.h"
 #include "core/installer_types.h"
+#include "ui/high_contrast.h"
 #include "ui/page_painter.h"
+#include "ui/taskbar_button.h"
+#include "ui/taskbar_progress.h"
 
 namespace lum::installer {
 
@@ -26,7 +29,12 @@ inline constexpr int kHeroImageId = 103;
 
 class MainWindow {
  public:
-  explicit MainWindow(HINSTANCE instance);
+  // The taskbar's progress and the high-contrast setting are the system's unless a test
+  // records or sets them instead.
+  explicit MainWindow(
+      HINSTANCE instance,
+      std::unique_ptr<TaskbarProgress> taskbarProgress = std::make_unique<ShellTaskbarProgress>(),
+      HighContrastQuery highContrastQuery = &SystemHighContrast);
   ~MainWindow();
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
@@ -88,6 +96,8 @@ class MainWindow {
   HWND pathEdit = nullptr;
   ScopedFont pathEditFont;
   UINT dpi = 96;
+  HighContrastQuery contrastQuery;
+  bool highContrast = false;  // read at creation and again when the system says it changed
   ComPtr<ID2D1Factory> d2dFactory;
   ComPtr<IDWriteFactory> textFactory;
   ComPtr<IWICImagingFactory> imagingFactory;
@@ -96,6 +106,7 @@ class MainWindow {
   ComPtr<ID2D1Bitmap> logoImage;
   std::unique_ptr<InstallerController> controller;
   InstallerStatus displayedStatus;
+  TaskbarButton taskbar;
   InstallOptions options;
   DialogKind dialogKind = DialogKind::NoDialog;
   bool dialogAnswer = false;

@@ -56,8 +56,16 @@ void FillRoundedRect(const PaintContext& context, const DesignRect& rect, float 
   context.target->FillRoundedRectangle(Rounded(rect, radius), brush.Get());
 }
 
+// The palette's outline, when it has one.
+void DrawOutline(const PaintContext& context, const DesignRect& rect, float radius) {
+  if (context.colours.outline.a == 0.0f) return;
+  ComPtr<ID2D1SolidColorBrush> brush;
+  if (FAILED(context.target->CreateSolidColorBrush(context.colours.outline, brush.Put()))) return;
+  context.target->DrawRoundedRectangle(Rounded(rect, radius), brush.Get(), 1.5f);
+}
+
 void DrawImage(const PaintContext& context, ID2D1Bitmap* image, const DesignRect& rect) {
-  if (image == nullptr) return;
+  if (image == nullptr || !context.colours.images) return;
   context.target->DrawBitmap(image, ToRect(rect), 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_LINEAR,
                              nullptr);
 }
@@ -69,16 +77,17 @@ void DrawLine(const PaintContext& context, ID2D1Brush* brush, float x1, float y1
 
 // A secondary button: flat translucent fill and a dark bold label.
 void DrawFlatButton(const PaintContext& context, const DesignRect& rect, std::wstring_view label) {
-  FillRoundedRect(context, rect, 36, palette::kFlatFill);
-  DrawLabel(context, label, 23, DWRITE_FONT_WEIGHT_BOLD, rect, palette::kDarkText,
+  FillRoundedRect(context, rect, 36, context.colours.flatFill);
+  DrawOutline(context, rect, 36);
+  DrawLabel(context, label, 23, DWRITE_FONT_WEIGHT_BOLD, rect, context.colours.flatText,
             DWRITE_TEXT_ALIGNMENT_CENTER);
 }
 
 void DrawFrame(const PaintContext& context, const PageView& view) {
-  FillRect(context, layout::kCanvas, palette::kWhite);
+  FillRect(context, layout::kCanvas, context.colours.canvas);
   DrawImage(context, view.heroImage, layout::kHero);
   ComPtr<ID2D1SolidColorBrush> glyph;
-  if (FAILED(context.target->CreateSolidColorBrush(palette::kGrayText, glyph.Put()))) return;
+  if (FAILED(context.target->CreateSolidColorBrush(context.colours.glyph, glyph.Put()))) return;
   DrawLine(context, glyph.Get(), 820, 45, 834, 45, 2.5f);
   DrawLine(context, glyph.Get(), 858, 37, 873, 52, 2.5f);
   DrawLine(context, glyph.Get(), 873, 37, 858, 52, 2.5f);
@@ -87,31 +96,32 @@ void DrawFrame(const PaintContext& context, const PageView& view) {
 void DrawWelcomePage(const PaintContext& context, const PageView& view) {
   DrawImage(context, view.logoImage, layout::kWelcomeLogo);
   DrawLabel(context, kProductTitle, 42, DWRITE_FONT_WEIGHT_BOLD, layout::kWelcomeTitle,
-            palette::kDarkText, DWRITE_TEXT_ALIGNMENT_CENTER);
+            context.colours.text, DWRITE_TEXT_ALIGNMENT_CENTER);
   DrawButton(context, layout::kWelcomeInstall, L"一键安装", true, view.agreed, 36, 23, true);
   DrawCheckOption(context, layout::kAgreementCheck, L"同意", view.agreed);
   DrawLabel(context, L"《用户协议》", 17, DWRITE_FONT_WEIGHT_NORMAL, layout::kUserAgreementLink,
-            palette::kLinkBlue, DWRITE_TEXT_ALIGNMENT_LEADING);
+            context.colours.link, DWRITE_TEXT_ALIGNMENT_LEADING);
   DrawLabel(context, L"《隐私政策》", 17, DWRITE_FONT_WEIGHT_NORMAL, layout::kPrivacyPolicyLink,
-            palette::kLinkBlue, DWRITE_TEXT_ALIGNMENT_LEADING);
+            context.colours.link, DWRITE_TEXT_ALIGNMENT_LEADING);
   DrawLabel(context, L"《会员服务协议》", 17, DWRITE_FONT_WEIGHT_NORMAL, layout::kVipServiceLink,
-            palette::kLinkBlue, DWRITE_TEXT_ALIGNMENT_LEADING);
+            context.colours.link, DWRITE_TEXT_ALIGNMENT_LEADING);
   DrawLabel(context, L"自定义安装  \u203A", 18, DWRITE_FONT_WEIGHT_NORMAL,
-            layout::kCustomInstallLink, palette::kGrayText, DWRITE_TEXT_ALIGNMENT_TRAILING);
+            layout::kCustomInstallLink, context.colours.label, DWRITE_TEXT_ALIGNMENT_TRAILING);
 }
 
 void DrawCustomPage(const PaintContext& context, const PageView& view) {
   ComPtr<ID2D1SolidColorBrush> outline;
-  if (SUCCEEDED(context.target->CreateSolidColorBrush(palette::kPathBoxOutline, outline.Put()))) {
+  if (SUCCEEDED(
+          context.target->CreateSolidColorBrush(context.colours.pathBoxOutline, outline.Put()))) {
     context.target->DrawRoundedRectangle(Rounded(layout::kPathBox, 6), outline.Get(), 1.5f);
   }
   DrawButton(context, layout::kChangeFolder, L"更改目录", true, true, 6, 18, false);
   DrawCheckOption(context, layout::kDesktopOption, L"添加快捷方式到桌面", view.desktopShortcut);
   DrawCheckOption(context, layout::kStartMenuOption, L"添加到开始菜单", view.startMenuShortcut);
   DrawLabel(context, L"所需空间：281MB", 17, DWRITE_FONT_WEIGHT_NORMAL, layout::kRequiredSpace,
-            palette::kGrayText, DWRITE_TEXT_ALIGNMENT_CENTER);
+            context.colours.label, DWRITE_TEXT_ALIGNMENT_CENTER);
   DrawLabel(context, FreeSpaceText(AvailableDiskSpace(view.installPath)), 17,
-            DWRITE_FONT_WEIGHT_NORMAL, layout::kFreeSpace, palette::kGrayText,
+            DWRITE_FONT_WEIGHT_NORMAL, layout::kFreeSpace, context.colours.label,
             DWRITE_TEXT_ALIGNMENT_CENTER);
   DrawButton(context, layout::kCustomInstall, L"一键安装", true, view.agreed, 36, 23, true);
   DrawFlatButton(context, layout::kBack, L"返回");
@@ -120,20 +130,21 @@ void DrawCustomPage(const PaintContext& context, const PageView& view) {
 void DrawProgressPage(const PaintContext& context, const PageView& view) {
   DrawImage(context, view.logoImage, layout::kProgressLogo);
   DrawLabel(context, kProductTitle, 42, DWRITE_FONT_WEIGHT_BOLD, layout::kProgressTitle,
-            palette::kDarkText, DWRITE_TEXT_ALIGNMENT_CENTER);
-  FillRect(context, layout::kProgressTrack, palette::kProgressTrack);
+            context.colours.text, DWRITE_TEXT_ALIGNMENT_CENTER);
+  FillRect(context, layout::kProgressTrack, context.colours.progressTrack);
+  DrawOutline(context, layout::kProgressTrack, 0);
   const std::int32_t percent = std::clamp<std::int32_t>(view.progress, 0, 100);
   const DesignRect fill{layout::kProgressTrack.left, layout::kProgressTrack.top,
                         9.0f * static_cast<float>(percent), layout::kProgressTrack.bottom};
-  FillRect(context, fill, palette::kRedStart);
+  FillRect(context, fill, context.colours.progressFill);
   DrawLabel(context, ProgressText(view.progress), 22, DWRITE_FONT_WEIGHT_NORMAL,
-            layout::kProgressText, palette::kGrayText, DWRITE_TEXT_ALIGNMENT_CENTER);
+            layout::kProgressText, context.colours.label, DWRITE_TEXT_ALIGNMENT_CENTER);
 }
 
 void DrawCompletionPage(const PaintContext& context, const PageView& view) {
   DrawImage(context, view.logoImage, layout::kProgressLogo);
   DrawLabel(context, kTextCompleted, 30, DWRITE_FONT_WEIGHT_NORMAL, layout::kCompletedText,
-            palette::kGrayText, DWRITE_TEXT_ALIGNMENT_CENTER);
+            context.colours.label, DWRITE_TEXT_ALIGNMENT_CENTER);
   DrawButton(context, layout::kLaunch, L"立即体验", true, true, 36, 23, false);
 }
 
@@ -142,8 +153,8 @@ void DrawAgreementBody(const PaintContext& context) {
   if (FAILED(CreateAgreementLayout(context.textFactory, sentence))) return;
   ComPtr<ID2D1SolidColorBrush> text;
   ComPtr<ID2D1SolidColorBrush> link;
-  if (FAILED(context.target->CreateSolidColorBrush(palette::kDarkText, text.Put())) ||
-      FAILED(context.target->CreateSolidColorBrush(palette::kLinkBlue, link.Put()))) {
+  if (FAILED(context.target->CreateSolidColorBrush(context.colours.text, text.Put())) ||
+      FAILED(context.target->CreateSolidColorBrush(context.colours.link, link.Put()))) {
     return;
   }
   for (const LinkRange& range : kAgreementLinks) {
@@ -155,18 +166,19 @@ void DrawAgreementBody(const PaintContext& context) {
 }
 
 void DrawOverlay(const PaintContext& context, const PageView& view) {
-  FillRect(context, layout::kCanvas, palette::kScrim);
-  FillRoundedRect(context, layout::kDialogCard, 12, palette::kWhite);
+  FillRect(context, layout::kCanvas, context.colours.scrim);
+  FillRoundedRect(context, layout::kDialogCard, 12, context.colours.card);
+  DrawOutline(context, layout::kDialogCard, 12);
   const DialogTexts texts = TextsForDialog(view.dialog, view.message, view.errorCode);
   if (!texts.title.empty()) {
     DrawLabel(context, texts.title, 30, DWRITE_FONT_WEIGHT_BOLD, layout::kDialogTitle,
-              palette::kDarkText, DWRITE_TEXT_ALIGNMENT_CENTER);
+              context.colours.text, DWRITE_TEXT_ALIGNMENT_CENTER);
   }
   if (view.dialog == DialogKind::AgreementRequired) {
     DrawAgreementBody(context);
   } else {
     DrawLabel(context, texts.body, 27, DWRITE_FONT_WEIGHT_BOLD, layout::kDialogBody,
-              palette::kDarkText, DWRITE_TEXT_ALIGNMENT_CENTER);
+              context.colours.text, DWRITE_TEXT_ALIGNMENT_CENTER);
   }
   DrawFlatButton(context, layout::kDialogCancel, texts.cancel);
   DrawButton(context, layout::kDialogConfirm, texts.confirm, true, true, 36, 23, false);
@@ -206,14 +218,14 @@ void DrawButton(const PaintContext& context, const DesignRect& rect, std::wstrin
                 bool primary, bool enabled, float radius, float fontSize, bool hoverTracked) {
   if (primary && enabled) {
     const bool hovered = hoverTracked && context.hover;
-    D2D1_COLOR_F start = palette::kRedStart;
-    D2D1_COLOR_F end = palette::kRedEnd;
+    D2D1_COLOR_F start = context.colours.primaryStart;
+    D2D1_COLOR_F end = context.colours.primaryEnd;
     if (context.pressed && hovered) {
-      start = palette::kPressedStart;
-      end = palette::kPressedEnd;
+      start = context.colours.pressedStart;
+      end = context.colours.pressedEnd;
     } else if (hovered) {
-      start = palette::kHoverStart;
-      end = palette::kHoverEnd;
+      start = context.colours.hoverStart;
+      end = context.colours.hoverEnd;
     }
     const D2D1_GRADIENT_STOP stops[] = {{0.0f, start}, {1.0f, end}};
     ComPtr<ID2D1GradientStopCollection> collection;
@@ -227,10 +239,14 @@ void DrawButton(const PaintContext& context, const DesignRect& rect, std::wstrin
       context.target->FillRoundedRectangle(Rounded(rect, radius), gradient.Get());
     }
   } else {
-    FillRoundedRect(context, rect, radius, enabled ? palette::kFlatFill : palette::kDisabledFill);
+    FillRoundedRect(context, rect, radius,
+                    enabled ? context.colours.flatFill : context.colours.disabledFill);
+    DrawOutline(context, rect, radius);
   }
-  DrawLabel(context, label, fontSize, DWRITE_FONT_WEIGHT_BOLD, rect,
-            primary ? palette::kWhite : palette::kDarkText, DWRITE_TEXT_ALIGNMENT_CENTER);
+  D2D1_COLOR_F text = primary ? context.colours.primaryText : context.colours.flatText;
+  if (primary && !enabled) text = context.colours.disabledText;
+  DrawLabel(context, label, fontSize, DWRITE_FONT_WEIGHT_BOLD, rect, text,
+            DWRITE_TEXT_ALIGNMENT_CENTER);
 }
 
 void DrawCheckOption(const PaintContext& context, const DesignRect& rect, std::wstring_view label,
@@ -239,18 +255,25 @@ void DrawCheckOption(const PaintContext& context, const DesignRect& rect, std::w
   const float t = rect.top;
   ComPtr<ID2D1SolidColorBrush> circle;
   if (SUCCEEDED(context.target->CreateSolidColorBrush(
-          checked ? palette::kRedStart : palette::kUncheckedCircle, circle.Put()))) {
+          checked ? context.colours.checked : context.colours.unchecked, circle.Put()))) {
     context.target->FillEllipse(D2D1::Ellipse(D2D1::Point2F(l + 11, t + 19), 11, 11), circle.Get());
   }
+  ComPtr<ID2D1SolidColorBrush> ring;
+  if (!checked && context.colours.outline.a != 0.0f &&
+      SUCCEEDED(context.target->CreateSolidColorBrush(context.colours.outline, ring.Put()))) {
+    context.target->DrawEllipse(D2D1::Ellipse(D2D1::Point2F(l + 11, t + 19), 10.25f, 10.25f),
+                                ring.Get(), 1.5f);
+  }
   ComPtr<ID2D1SolidColorBrush> tick;
-  if (checked && SUCCEEDED(context.target->CreateSolidColorBrush(palette::kWhite, tick.Put()))) {
+  if (checked &&
+      SUCCEEDED(context.target->CreateSolidColorBrush(context.colours.tick, tick.Put()))) {
     DrawLine(context, tick.Get(), l + 6, t + 19, l + 10, t + 23, 2.2f);
     DrawLine(context, tick.Get(), l + 10, t + 23, l + 17, t + 15, 2.2f);
   }
   const bool linked = label.find(L'\u300A') != std::wstring_view::npos;
   DrawLabel(context, label, 18, DWRITE_FONT_WEIGHT_NORMAL,
             DesignRect{l + 30, t, rect.right, rect.bottom},
-            linked ? palette::kLinkBlue : palette::kGrayText, DWRITE_TEXT_ALIGNMENT_LEADING);
+            linked ? context.colours.link : context.colours.label, DWRITE_TEXT_ALIGNMENT_LEADING);
 }
 
 HRESULT CreateAgreementLayout(IDWriteFactory* factory, ComPtr<IDWriteTextLayout>& layout) {

@@ -13,6 +13,7 @@
 #include "base/handles.h"
 #include "core/installer_types.h"
 #include "ui/design_layout.h"
+#include "ui/palette.h"
 
 namespace lum::installer {
 
@@ -51,26 +52,8 @@ struct PaintContext {
   IDWriteFactory* textFactory = nullptr;
   bool hover = false;
   bool pressed = false;
+  Palette colours;
 };
-
-namespace palette {
-inline constexpr D2D1_COLOR_F kWhite{1.0f, 1.0f, 1.0f, 1.0f};
-inline constexpr D2D1_COLOR_F kDarkText{0.145f, 0.157f, 0.18f, 1.0f};
-inline constexpr D2D1_COLOR_F kGrayText{0.36f, 0.37f, 0.40f, 1.0f};
-inline constexpr D2D1_COLOR_F kLinkBlue{0.32f, 0.45f, 0.68f, 1.0f};
-inline constexpr D2D1_COLOR_F kRedStart{1.0f, 60 / 255.0f, 56 / 255.0f, 1.0f};
-inline constexpr D2D1_COLOR_F kRedEnd{1.0f, 53 / 255.0f, 100 / 255.0f, 1.0f};
-inline constexpr D2D1_COLOR_F kHoverStart{0.96f, 55 / 255.0f, 52 / 255.0f, 1.0f};
-inline constexpr D2D1_COLOR_F kHoverEnd{0.96f, 48 / 255.0f, 95 / 255.0f, 1.0f};
-inline constexpr D2D1_COLOR_F kPressedStart{0.9f, 50 / 255.0f, 47 / 255.0f, 1.0f};
-inline constexpr D2D1_COLOR_F kPressedEnd{0.9f, 43 / 255.0f, 86 / 255.0f, 1.0f};
-inline constexpr D2D1_COLOR_F kDisabledFill{0.78f, 0.78f, 0.80f, 1.0f};
-inline constexpr D2D1_COLOR_F kFlatFill{39 / 255.0f, 43 / 255.0f, 50 / 255.0f, 13 / 255.0f};
-inline constexpr D2D1_COLOR_F kUncheckedCircle{0.80f, 0.80f, 0.82f, 1.0f};
-inline constexpr D2D1_COLOR_F kProgressTrack{0.90f, 0.90f, 0.92f, 1.0f};
-inline constexpr D2D1_COLOR_F kPathBoxOutline{0.91f, 0.91f, 0.92f, 1.0f};
-inline constexpr D2D1_COLOR_F kScrim{0.0f, 0.0f, 0.0f, 0.18f};
-}  // namespace palette
 
 void DrawLabel(const PaintContext& context, std::wstring_view text, float size,
                DWRITE_FONT_WEIGHT weight, const DesignRect& rect, const D2D1_COLOR_F& color,

@@ -67,6 +67,11 @@ LRESULT MainWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       OnInstallerConfirm(lParam);
       return 0;
     default:
+      if (taskbar.HandleMessage(message)) return 0;
+      if (MayChangeContrast(message, wParam)) {
+        highContrast = contrastQuery();
+        Invalidate();
+      }
       return DefWindowProcW(window, message, wParam, lParam);
   }
 }
@@ -147,6 +152,7 @@ void MainWindow::OnInstallerStatus(LPARAM lParam) {
       status->stage != displayedStatus.stage || status->progress != displayedStatus.progress ||
       status->message != displayedStatus.message || status->errorCode != displayedStatus.errorCode;
   displayedStatus = *status;
+  taskbar.Show(displayedStatus);  // before a failure overlay's loop starts
   if (displayedStatus.stage == InstallStage::Failed) RunModalDialog(DialogKind::InstallError);
   if (changed) Invalidate();
 }
@@ -264,6 +270,7 @@ void MainWindow::HandleOverlayClick(float x, float y) {
     Invalidate();
     if (changeFolder) {
       displayedStatus.stage = InstallStage::CustomOptions;
+      taskbar.Show(displayedStatus);
       ShowPathEdit(true);
     } else if (failure) {
       BeginInstallation();
@@ -321,6 +328,7 @@ void MainWindow::LaunchApplication() {
   displayedStatus.progress = 0;
   displayedStatus.message = message;
   displayedStatus.errorCode = kErrorLaunch;
+  taskbar.Show(displayedStatus);
   RunModalDialog(DialogKind::InstallError);
 }
 

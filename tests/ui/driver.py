@@ -256,8 +256,8 @@ class Driver:
             return self.check(False, name, f"still running after {timeout} s")
         return self.check(code == expected, name, f"exit code {code}, expected {expected}")
 
-    def probe(self, what):
-        code, out = self.run(self.probe_exe, what)
+    def probe(self, *what):
+        code, out = self.run(self.probe_exe, *what)
         fields = {}
         if "text=" in out:
             out, fields["text"] = out.split("text=", 1)

@@ -9,6 +9,12 @@
 //   confirm KIND                              ask a question; "answer KIND 0|1" goes to ANSWER_FILE
 //   dpi DPI                                   the system's message for a move to a monitor with
 //                                             that DPI, with the rectangle it would suggest
+//   contrast 0|1                              high contrast off or on, and the system's message
+//                                             that it changed
+//
+// Wine 8 cannot turn high contrast on (SPI_SETHIGHCONTRAST is a stub and SPI_GETHIGHCONTRAST
+// always reads off), so the harness's window reads the setting through a query the contrast
+// command sets; the system colours it then draws with are the prefix's own.
 #include <windows.h>
 #include <objbase.h>
 
@@ -16,6 +22,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -26,6 +33,10 @@
 
 namespace lum::installer {
 namespace {
+
+std::atomic<bool> highContrastOn{false};
+
+bool HarnessHighContrast() { return highContrastOn.load() || SystemHighContrast(); }
 
 // Commands are written by the driver; a line that is not UTF-8 shows as no text.
 std::wstring FromUtf8(const std::string& text) {
@@ -67,6 +78,11 @@ void Execute(const std::string& line, MainWindow& window, const std::wstring& an
     SendMessageW(window.Handle(), WM_INSTALLER_CONFIRM, 0, reinterpret_cast<LPARAM>(&request));
     std::ofstream out(std::filesystem::path(answerFile), std::ios::binary | std::ios::app);
     out << "answer " << kind << ' ' << (request.answer ? 1 : 0) << '\n';
+  } else if (verb == "contrast") {
+    int on = 0;
+    words >> on;
+    highContrastOn.store(on != 0);
+    SendMessageW(window.Handle(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
   } else if (verb == "dpi") {
     int dpi = 96;
     words >> dpi;
@@ -89,7 +105,8 @@ int wmain(int argc, wchar_t** argv) {
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
   int exitCode = 3;
   {
-    MainWindow window(GetModuleHandleW(nullptr));
+    MainWindow window(GetModuleHandleW(nullptr), std::make_unique<ShellTaskbarProgress>(),
+                      &HarnessHighContrast);
     if (window.Create()) {
       std::atomic<bool> stop{false};
       std::thread driver([&] {

@@ -3,10 +3,16 @@
 //   ui_probe.exe edit    -> "visible=1 x=45 y=133 w=428 h=30 text=C:\Program Files\VIVOV3"
 //   ui_probe.exe hittest -> "supported=0" when DirectWrite cannot hit-test a text layout here
 //   ui_probe.exe shell   -> "shell=1234": the process that owns the desktop window (explorer)
+//   ui_probe.exe contrast [0|1] -> "set=1 on=1": high contrast turned off or on (with the
+//                           change broadcast, so running windows switch), then read back
+//   ui_probe.exe colors [INDEX=RRGGBB...] -> "5=ffffff 8=000000 ...": the system colours the
+//                           window uses under high contrast, after setting the ones given
 // One line on standard output, UTF-8.
 #include <windows.h>
 #include <dwrite.h>
 
+#include <cstdlib>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -68,6 +74,48 @@ int wmain(int argc, wchar_t** argv) {
     GetWindowThreadProcessId(GetDesktopWindow(), &shell);
     Print(L"shell=" + std::to_wstring(shell));
     return shell != 0 ? 0 : 1;
+  }
+  if (command == L"contrast") {
+    HIGHCONTRASTW contrast{};
+    contrast.cbSize = sizeof(contrast);
+    bool set = false;
+    if (argc > 2) {
+      contrast.dwFlags = std::wstring(argv[2]) == L"1" ? HCF_HIGHCONTRASTON : 0;
+      set = SystemParametersInfoW(SPI_SETHIGHCONTRAST, sizeof(contrast), &contrast,
+                                  SPIF_UPDATEINIFILE | SPIF_SENDCHANGE) != FALSE;
+    }
+    HIGHCONTRASTW now{};
+    now.cbSize = sizeof(now);
+    const bool read = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(now), &now, 0) != FALSE;
+    Print(L"set=" + std::to_wstring(set ? 1 : 0) + L" read=" + std::to_wstring(read ? 1 : 0) +
+          L" on=" + std::to_wstring((now.dwFlags & HCF_HIGHCONTRASTON) != 0 ? 1 : 0));
+    return 0;
+  }
+  if (command == L"colors") {
+    std::vector<INT> indices;
+    std::vector<COLORREF> values;
+    for (int i = 2; i < argc; ++i) {
+      const std::wstring setting = argv[i];
+      const std::size_t equals = setting.find(L'=');
+      if (equals == std::wstring::npos) return 64;
+      const unsigned long rgb = std::wcstoul(setting.c_str() + equals + 1, nullptr, 16);
+      indices.push_back(std::stoi(setting.substr(0, equals)));
+      values.push_back(RGB((rgb >> 16) & 0xff, (rgb >> 8) & 0xff, rgb & 0xff));
+    }
+    if (!indices.empty() &&
+        !SetSysColors(static_cast<int>(indices.size()), indices.data(), values.data())) {
+      return 1;
+    }
+    std::wstring line;
+    for (const int index : {COLOR_WINDOW, COLOR_WINDOWTEXT, COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT,
+                            COLOR_HOTLIGHT, COLOR_BTNFACE, COLOR_BTNTEXT, COLOR_GRAYTEXT}) {
+      const COLORREF colour = GetSysColor(index);
+      wchar_t hex[8];
+      swprintf(hex, 8, L"%02x%02x%02x", GetRValue(colour), GetGValue(colour), GetBValue(colour));
+      line += (line.empty() ? L"" : L" ") + std::to_wstring(index) + L"=" + hex;
+    }
+    Print(line);
+    return 0;
   }
   if (command == L"hittest") {
     // Wine 8 answers IDWriteTextLayout::HitTestPoint with E_NOTIMPL.
