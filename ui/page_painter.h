@@ -7,12 +7,14 @@
 #include <dwrite.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/handles.h"
 #include "core/installer_types.h"
 #include "ui/design_layout.h"
+#include "ui/focus_targets.h"
 
 namespace lum::installer {
 
@@ -43,6 +45,7 @@ struct PageView {
   std::wstring installPath;  // the path field's text, read for the custom-install page only
   ID2D1Bitmap* heroImage = nullptr;
   ID2D1Bitmap* logoImage = nullptr;
+  std::optional<FocusTarget> focusRing;  // set only once the keyboard has been used
 };
 
 // What the primitives draw with; hover and pressed select the primary buttons' colours.
@@ -70,6 +73,7 @@ inline constexpr D2D1_COLOR_F kUncheckedCircle{0.80f, 0.80f, 0.82f, 1.0f};
 inline constexpr D2D1_COLOR_F kProgressTrack{0.90f, 0.90f, 0.92f, 1.0f};
 inline constexpr D2D1_COLOR_F kPathBoxOutline{0.91f, 0.91f, 0.92f, 1.0f};
 inline constexpr D2D1_COLOR_F kScrim{0.0f, 0.0f, 0.0f, 0.18f};
+inline constexpr D2D1_COLOR_F kFocusRing = kDarkText;
 }  // namespace palette
 
 void DrawLabel(const PaintContext& context, std::wstring_view text, float size,
@@ -100,7 +104,7 @@ struct DialogTexts {
 DialogTexts TextsForDialog(DialogKind kind, const std::wstring& statusMessage,
                            const std::wstring& errorCode);
 
-// One whole paint between BeginDraw and EndDraw: scale, frame, page, overlay.
+// One whole paint between BeginDraw and EndDraw: scale, frame, page, overlay, focus ring.
 void PaintWindow(const PaintContext& context, const PageView& view);
 
 }  // namespace lum::installer
