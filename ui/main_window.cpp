@@ -264,6 +264,8 @@ void MainWindow::ShowPathEdit(bool visible) {
   // Keys must keep reaching the window once the field is gone.
   if (!visible && GetFocus() == pathEdit) SetFocus(window);
   ShowWindow(pathEdit, visible ? SW_SHOW : SW_HIDE);
+  // Back from an overlay, a field that had the keyboard gets it again.
+  if (visible && !focusHidden) PlaceKeyboardFocus();
 }
 
 }  // namespace lum::installer

@@ -98,7 +98,7 @@ class MainWindow {
   void MoveFocus(bool backwards);
   void ActivateFocused();
   void ClickCentre(const DesignRect& rect);
-  void PlaceKeyboardFocus();
+  bool PlaceKeyboardFocus();  // true when the path field got the keys
   std::optional<FocusTarget> FocusRingTarget();
 
   HINSTANCE moduleInstance;

@@ -81,17 +81,17 @@ void MainWindow::OnPathEditFocused() {
   Invalidate();
 }
 
-void MainWindow::PlaceKeyboardFocus() {
+bool MainWindow::PlaceKeyboardFocus() {
   const FocusList list = FocusTargetsNow();
   const std::size_t index = FocusIndex();
-  const bool onField = index < list.targets.size() && list.targets[index].kind == FocusKind::Edit;
-  if (onField && pathEdit != nullptr) {
+  const bool onField = index < list.targets.size() && list.targets[index].kind == FocusKind::Edit &&
+                       pathEdit != nullptr;
+  if (onField) {
     SetFocus(pathEdit);
-    // Tabbing into a field selects its text, as a dialog does.
-    SendMessageW(pathEdit, EM_SETSEL, 0, -1);
   } else if (GetFocus() != window) {
     SetFocus(window);
   }
+  return onField;
 }
 
 void MainWindow::MoveFocus(bool backwards) {
@@ -100,7 +100,8 @@ void MainWindow::MoveFocus(bool backwards) {
   if (count == 0) return;
   std::size_t& index = FocusIndex();
   index = backwards ? (index + count - 1) % count : (index + 1) % count;
-  PlaceKeyboardFocus();
+  // Tabbing into a field selects its text, as a dialog does.
+  if (PlaceKeyboardFocus()) SendMessageW(pathEdit, EM_SETSEL, 0, -1);
   Invalidate();
 }
 
