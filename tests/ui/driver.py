@@ -480,6 +480,20 @@ class Driver:
                  "/f", "/reg:64")
         subprocess.run(["rm", "-rf", self.installed_folder()])
 
+    def expect_application_starts(self, process, label, press):
+        """press() on the completion page closes the window and starts the installed
+        application, not before."""
+        marker = os.path.join(self.installed_folder(), "lumora_started.txt")
+        self.check(not os.path.exists(marker), f"{label}: application not started before the press")
+        press()
+        self.wait_exit(process, f"{label}: the window closes after the launch")
+        deadline = time.time() + 60
+        while not os.path.exists(marker) and time.time() < deadline:
+            time.sleep(0.3)
+        self.check(os.path.exists(marker), f"{label}: the installed application runs",
+                   f"no {marker}")
+        self.run("taskkill", "/F", "/IM", "lumora.exe")
+
     def progress_width(self, image):
         """Design x where the progress fill ends (0 when empty)."""
         end = 0
