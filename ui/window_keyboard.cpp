@@ -3,6 +3,8 @@
 // and Windows' focus cues (hidden until the keyboard is used).
 #include <windows.h>
 
+#include <utility>
+
 #include "ui/main_window.h"
 
 namespace lum::installer {

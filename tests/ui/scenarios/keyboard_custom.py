@@ -17,55 +17,59 @@ class Scenario:
         self.forget_installation()
         folder = os.path.join(self.testbed, "prefix", "drive_c", "keyboard folder")
         subprocess.run(["rm", "-rf", folder])
-        self.serve_demo("--seconds", "1")
-        process = self.open_window(self.setup_exe, name="keyboard custom")
-        self.wait_for(self.welcome_drawn, "keyboard custom: welcome page", timeout=60)
+        try:
+            self.serve_demo("--seconds", "1")
+            process = self.open_window(self.setup_exe, name="keyboard custom")
+            self.wait_for(self.welcome_drawn, "keyboard custom: welcome page", timeout=60)
 
-        self.keys(*["Tab"] * 5)
-        self.wait_for(lambda i: self.ring_around(i, CUSTOM_LINK, 0),
-                      "keyboard custom: five Tabs reach the custom-install link")
-        self.key("Return")
-        self.wait_for(lambda i: near(i.pixel(722, 217), RED_START, 6) and
-                      self.ring_around(i, CUSTOM_INSTALL, 5),
-                      "keyboard custom: Enter opens the page, focus on its install button")
-        self.key("Tab")
-        self.wait_for(lambda i: self.ring_around(i, BACK, 5), "keyboard custom: Tab to back")
-        self.key("Tab")
-        self.wait_for(lambda i: self.ring_around(i, PATH_BOX, 0),
-                      "keyboard custom: Tab wraps to the path field", shot="keyboard-path-field")
-        self.key(*FOLDER_KEYS)
-        self.wait_probe(lambda edit: edit.get("text") == FOLDER,
-                        "keyboard custom: typing replaces the selected path")
-        self.key("Tab")
-        self.wait_for(lambda i: self.ring_around(i, CHANGE_FOLDER, 5) and
-                      self.ring_pixels(i, PATH_BOX, 0) == 0,
-                      "keyboard custom: Tab leaves the field for the change-folder button")
-        self.key("shift+Tab")
-        self.wait_for(lambda i: self.ring_around(i, PATH_BOX, 0),
-                      "keyboard custom: Shift+Tab returns to the field")
-        self.key("Tab", "Tab", "space")
-        self.wait_for(lambda i: near(i.pixel(93, 282), UNCHECKED, 4) and
-                      self.ring_around(i, DESKTOP_OPTION, 0),
-                      "keyboard custom: Space clears the desktop shortcut mark")
-        self.check(self.probe("edit").get("text") == FOLDER,
-                   "keyboard custom: Tab and Space outside the field leave its text")
-        self.key("Tab", "Tab", "Return")
-        self.wait_for(self.completion_shown, "keyboard custom: installed", timeout=120)
+            self.keys(*["Tab"] * 5)
+            self.wait_for(lambda i: self.ring_around(i, CUSTOM_LINK, 0),
+                          "keyboard custom: five Tabs reach the custom-install link")
+            self.key("Return")
+            self.wait_for(lambda i: near(i.pixel(722, 217), RED_START, 6) and
+                          self.ring_around(i, CUSTOM_INSTALL, 5),
+                          "keyboard custom: Enter opens the page, focus on its install button")
+            self.key("Tab")
+            self.wait_for(lambda i: self.ring_around(i, BACK, 5), "keyboard custom: Tab to back")
+            self.key("Tab")
+            self.wait_for(lambda i: self.ring_around(i, PATH_BOX, 0),
+                          "keyboard custom: Tab wraps to the path field", shot="keyboard-path-field")
+            self.key(*FOLDER_KEYS)
+            self.wait_probe(lambda edit: edit.get("text") == FOLDER,
+                            "keyboard custom: typing replaces the selected path")
+            self.key("Tab")
+            self.wait_for(lambda i: self.ring_around(i, CHANGE_FOLDER, 5) and
+                          self.ring_pixels(i, PATH_BOX, 0) == 0,
+                          "keyboard custom: Tab leaves the field for the change-folder button")
+            self.key("shift+Tab")
+            self.wait_for(lambda i: self.ring_around(i, PATH_BOX, 0),
+                          "keyboard custom: Shift+Tab returns to the field")
+            self.key("Tab", "Tab", "space")
+            self.wait_for(lambda i: near(i.pixel(93, 282), UNCHECKED, 4) and
+                          self.ring_around(i, DESKTOP_OPTION, 0),
+                          "keyboard custom: Space clears the desktop shortcut mark")
+            self.check(self.probe("edit").get("text") == FOLDER,
+                       "keyboard custom: Tab and Space outside the field leave its text")
+            self.key("Tab", "Tab", "Return")
+            self.wait_for(self.completion_shown, "keyboard custom: installed", timeout=120)
 
-        record = os.path.join(folder, "setup_command_line.txt")
-        lines = []
-        if os.path.exists(record):
-            with open(record, encoding="utf-16") as f:
-                lines = f.read().splitlines()
-        self.check(len(lines) > 1 and lines[1] == FOLDER,
-                   "keyboard custom: installed into the typed folder", str(lines[:2]))
-        self.check(bool(lines) and "/DESKTOP_SHORTCUT=0" in lines[0] and
-                   "/START_MENU_SHORTCUT=1" in lines[0],
-                   "keyboard custom: without the desktop shortcut", str(lines[:1]))
-        self.key("Escape")
-        self.wait_exit(process, "keyboard custom: Esc on the completion page closes with 0")
-        self.run("taskkill", "/F", "/IM", "lumora.exe")
-        subprocess.run(["rm", "-rf", folder])
+            record = os.path.join(folder, "setup_command_line.txt")
+            lines = []
+            if os.path.exists(record):
+                with open(record, encoding="utf-16") as f:
+                    lines = f.read().splitlines()
+            self.check(len(lines) > 1 and lines[1] == FOLDER,
+                       "keyboard custom: installed into the typed folder", str(lines[:2]))
+            self.check(bool(lines) and "/DESKTOP_SHORTCUT=0" in lines[0] and
+                       "/START_MENU_SHORTCUT=1" in lines[0],
+                       "keyboard custom: without the desktop shortcut", str(lines[:1]))
+            self.key("Escape")
+            self.wait_exit(process, "keyboard custom: Esc on the completion page closes with 0")
+        finally:
+            # The uninstall entry names the typed folder: later runs must not find it.
+            self.end_all()
+            self.forget_installation()
+            subprocess.run(["rm", "-rf", folder])
 
     def wait_probe(self, predicate, name, timeout=10):
         deadline = time.time() + timeout
