@@ -108,6 +108,9 @@ bool MainWindow::Create() {
   pathEdit = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0, 0, 0,
                              window, nullptr, moduleInstance, nullptr);
   LayoutPathEdit();
+  SubclassPathEdit();
+  // Focus cues start hidden; the first key that navigates shows them.
+  SendMessageW(window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
 
   const std::wstring channel = ReadEmbeddedChannel();
   options.bingClickId = ResolveBingClickId(channel);
@@ -210,23 +213,29 @@ void MainWindow::DiscardDeviceResources() {
   renderTarget.Reset();
 }
 
+PageView MainWindow::CurrentView() const {
+  PageView view;
+  view.stage = displayedStatus.stage;
+  view.progress = displayedStatus.progress;
+  view.message = displayedStatus.message;
+  view.errorCode = displayedStatus.errorCode;
+  view.dialog = dialogKind;
+  view.agreed = agreed;
+  view.desktopShortcut = desktopShortcutChecked;
+  view.startMenuShortcut = startMenuChecked;
+  if (view.stage == InstallStage::CustomOptions) view.installPath = PathEditText();
+  return view;
+}
+
 void MainWindow::Paint() {
   PAINTSTRUCT paint{};
   BeginPaint(window, &paint);
   CreateDeviceResources();
   if (renderTarget) {
-    PageView view;
-    view.stage = displayedStatus.stage;
-    view.progress = displayedStatus.progress;
-    view.message = displayedStatus.message;
-    view.errorCode = displayedStatus.errorCode;
-    view.dialog = dialogKind;
-    view.agreed = agreed;
-    view.desktopShortcut = desktopShortcutChecked;
-    view.startMenuShortcut = startMenuChecked;
-    if (view.stage == InstallStage::CustomOptions) view.installPath = PathEditText();
+    PageView view = CurrentView();
     view.heroImage = heroImage.Get();
     view.logoImage = logoImage.Get();
+    view.focusRing = FocusRingTarget();
     const PaintContext context{renderTarget.Get(), textFactory.Get(), hover, pressed,
                                PaletteFor(highContrast)};
     renderTarget->BeginDraw();
@@ -258,7 +267,12 @@ std::wstring MainWindow::PathEditText() const {
 }
 
 void MainWindow::ShowPathEdit(bool visible) {
-  if (pathEdit != nullptr) ShowWindow(pathEdit, visible ? SW_SHOW : SW_HIDE);
+  if (pathEdit == nullptr) return;
+  // Keys must keep reaching the window once the field is gone.
+  if (!visible && GetFocus() == pathEdit) SetFocus(window);
+  ShowWindow(pathEdit, visible ? SW_SHOW : SW_HIDE);
+  // Back from an overlay, a field that had the keyboard gets it again.
+  if (visible && !focusHidden) PlaceKeyboardFocus();
 }
 
 }  // namespace lum::installer

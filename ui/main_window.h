@@ -8,10 +8,12 @@
 #include <wincodec.h>
 
 #include <memory>
+#include <optional>
 
 #include "base/handles.h"
 #include "core/installer_controller.h"
 #include "core/installer_types.h"
+#include "ui/focus_targets.h"
 #include "ui/high_contrast.h"
 #include "ui/page_painter.h"
 #include "ui/taskbar_button.h"
@@ -57,6 +59,7 @@ class MainWindow {
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
 
   // Rendering (main_window.cpp).
+  PageView CurrentView() const;
   void LayoutPathEdit();
   void LoadPngResource(int resourceId, ComPtr<ID2D1Bitmap>& bitmap);
   void CreateDeviceResources();
@@ -91,6 +94,21 @@ class MainWindow {
   bool IsCursorTarget(float x, float y) const;
   bool ScreenToDesign(POINT screen, float& x, float& y) const;
 
+  // Keyboard focus, keys and focus cues (window_keyboard.cpp).
+  static LRESULT CALLBACK PathEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam);
+  void SubclassPathEdit();
+  bool OnKeyDown(WPARAM key, LPARAM flags);  // true when the key was one of the window's
+  void OnChangeUiState(WPARAM wParam);
+  void OnUpdateUiState(WPARAM wParam);
+  void OnPathEditFocused();
+  FocusList FocusTargetsNow();  // and the focus index of this page or overlay, kept in step
+  std::size_t& FocusIndex();
+  void MoveFocus(bool backwards);
+  void ActivateFocused();
+  void ClickCentre(const DesignRect& rect);
+  bool PlaceKeyboardFocus();  // true when the path field got the keys
+  std::optional<FocusTarget> FocusRingTarget();
+
   HINSTANCE moduleInstance;
   HWND window = nullptr;  // set on WM_NCCREATE, before any worker thread exists; never cleared
   HWND pathEdit = nullptr;
@@ -115,6 +133,11 @@ class MainWindow {
   bool startMenuChecked = true;
   bool hover = false;
   bool pressed = false;
+  // Windows' UI state: the ring shows once the keyboard is used (UISF_HIDEFOCUS cleared).
+  bool focusHidden = true;
+  std::size_t pageFocus = 0;
+  std::size_t overlayFocus = 0;
+  InstallStage focusStage = InstallStage::Failed;  // the page pageFocus belongs to
 };
 
 }  // namespace lum::installer

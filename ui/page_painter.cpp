@@ -4,6 +4,7 @@
 
 #include "core/build_config.h"
 #include "system/install_location.h"
+#include "ui/page_labels.h"
 
 namespace lum::installer {
 namespace {
@@ -97,15 +98,15 @@ void DrawWelcomePage(const PaintContext& context, const PageView& view) {
   DrawImage(context, view.logoImage, layout::kWelcomeLogo);
   DrawLabel(context, kProductTitle, 42, DWRITE_FONT_WEIGHT_BOLD, layout::kWelcomeTitle,
             context.colours.text, DWRITE_TEXT_ALIGNMENT_CENTER);
-  DrawButton(context, layout::kWelcomeInstall, L"一键安装", true, view.agreed, 36, 23, true);
-  DrawCheckOption(context, layout::kAgreementCheck, L"同意", view.agreed);
-  DrawLabel(context, L"《用户协议》", 17, DWRITE_FONT_WEIGHT_NORMAL, layout::kUserAgreementLink,
+  DrawButton(context, layout::kWelcomeInstall, labels::kInstall, true, view.agreed, 36, 23, true);
+  DrawCheckOption(context, layout::kAgreementCheck, labels::kAgree, view.agreed);
+  DrawLabel(context, labels::kUserAgreement, 17, DWRITE_FONT_WEIGHT_NORMAL,
+            layout::kUserAgreementLink, context.colours.link, DWRITE_TEXT_ALIGNMENT_LEADING);
+  DrawLabel(context, labels::kPrivacyPolicy, 17, DWRITE_FONT_WEIGHT_NORMAL,
+            layout::kPrivacyPolicyLink, context.colours.link, DWRITE_TEXT_ALIGNMENT_LEADING);
+  DrawLabel(context, labels::kVipService, 17, DWRITE_FONT_WEIGHT_NORMAL, layout::kVipServiceLink,
             context.colours.link, DWRITE_TEXT_ALIGNMENT_LEADING);
-  DrawLabel(context, L"《隐私政策》", 17, DWRITE_FONT_WEIGHT_NORMAL, layout::kPrivacyPolicyLink,
-            context.colours.link, DWRITE_TEXT_ALIGNMENT_LEADING);
-  DrawLabel(context, L"《会员服务协议》", 17, DWRITE_FONT_WEIGHT_NORMAL, layout::kVipServiceLink,
-            context.colours.link, DWRITE_TEXT_ALIGNMENT_LEADING);
-  DrawLabel(context, L"自定义安装  \u203A", 18, DWRITE_FONT_WEIGHT_NORMAL,
+  DrawLabel(context, labels::kCustomInstall, 18, DWRITE_FONT_WEIGHT_NORMAL,
             layout::kCustomInstallLink, context.colours.label, DWRITE_TEXT_ALIGNMENT_TRAILING);
 }
 
@@ -115,16 +116,16 @@ void DrawCustomPage(const PaintContext& context, const PageView& view) {
           context.target->CreateSolidColorBrush(context.colours.pathBoxOutline, outline.Put()))) {
     context.target->DrawRoundedRectangle(Rounded(layout::kPathBox, 6), outline.Get(), 1.5f);
   }
-  DrawButton(context, layout::kChangeFolder, L"更改目录", true, true, 6, 18, false);
-  DrawCheckOption(context, layout::kDesktopOption, L"添加快捷方式到桌面", view.desktopShortcut);
-  DrawCheckOption(context, layout::kStartMenuOption, L"添加到开始菜单", view.startMenuShortcut);
+  DrawButton(context, layout::kChangeFolder, labels::kChangeFolder, true, true, 6, 18, false);
+  DrawCheckOption(context, layout::kDesktopOption, labels::kDesktopShortcut, view.desktopShortcut);
+  DrawCheckOption(context, layout::kStartMenuOption, labels::kStartMenu, view.startMenuShortcut);
   DrawLabel(context, L"所需空间：281MB", 17, DWRITE_FONT_WEIGHT_NORMAL, layout::kRequiredSpace,
             context.colours.label, DWRITE_TEXT_ALIGNMENT_CENTER);
   DrawLabel(context, FreeSpaceText(AvailableDiskSpace(view.installPath)), 17,
             DWRITE_FONT_WEIGHT_NORMAL, layout::kFreeSpace, context.colours.label,
             DWRITE_TEXT_ALIGNMENT_CENTER);
-  DrawButton(context, layout::kCustomInstall, L"一键安装", true, view.agreed, 36, 23, true);
-  DrawFlatButton(context, layout::kBack, L"返回");
+  DrawButton(context, layout::kCustomInstall, labels::kInstall, true, view.agreed, 36, 23, true);
+  DrawFlatButton(context, layout::kBack, labels::kBack);
 }
 
 void DrawProgressPage(const PaintContext& context, const PageView& view) {
@@ -145,7 +146,7 @@ void DrawCompletionPage(const PaintContext& context, const PageView& view) {
   DrawImage(context, view.logoImage, layout::kProgressLogo);
   DrawLabel(context, kTextCompleted, 30, DWRITE_FONT_WEIGHT_NORMAL, layout::kCompletedText,
             context.colours.label, DWRITE_TEXT_ALIGNMENT_CENTER);
-  DrawButton(context, layout::kLaunch, L"立即体验", true, true, 36, 23, false);
+  DrawButton(context, layout::kLaunch, labels::kLaunch, true, true, 36, 23, false);
 }
 
 void DrawAgreementBody(const PaintContext& context) {
@@ -182,6 +183,25 @@ void DrawOverlay(const PaintContext& context, const PageView& view) {
   }
   DrawFlatButton(context, layout::kDialogCancel, texts.cancel);
   DrawButton(context, layout::kDialogConfirm, texts.confirm, true, true, 36, 23, false);
+}
+
+// Outside a button, on a link's or mark's own bounds (neighbours are 3 units apart) and on the
+// path box's outline; in design units, so it grows with the DPI like everything else.
+void DrawFocusRing(const PaintContext& context, const FocusTarget& target) {
+  const DesignRect& r = target.rect;
+  float inset = 0;
+  float radius = 4;
+  if (target.kind == FocusKind::Button) {
+    // Rounded like the button: the tall ones are pills, the folder button has small corners.
+    inset = -5;
+    radius = r.bottom - r.top >= 70 ? (r.bottom - r.top) / 2 - inset : 6 - inset;
+  } else if (target.kind == FocusKind::Edit) {
+    radius = 6;
+  }
+  ComPtr<ID2D1SolidColorBrush> brush;
+  if (FAILED(context.target->CreateSolidColorBrush(context.colours.focusRing, brush.Put()))) return;
+  const DesignRect ring{r.left + inset, r.top + inset, r.right - inset, r.bottom - inset};
+  context.target->DrawRoundedRectangle(Rounded(ring, radius), brush.Get(), 3.0f);
 }
 
 }  // namespace
@@ -369,6 +389,7 @@ void PaintWindow(const PaintContext& context, const PageView& view) {
       break;
   }
   if (view.dialog != DialogKind::NoDialog) DrawOverlay(context, view);
+  if (view.focusRing) DrawFocusRing(context, *view.focusRing);
   context.target->SetTransform(D2D1::Matrix3x2F::Identity());
 }
 

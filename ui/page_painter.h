@@ -7,12 +7,14 @@
 #include <dwrite.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/handles.h"
 #include "core/installer_types.h"
 #include "ui/design_layout.h"
+#include "ui/focus_targets.h"
 #include "ui/palette.h"
 
 namespace lum::installer {
@@ -44,6 +46,7 @@ struct PageView {
   std::wstring installPath;  // the path field's text, read for the custom-install page only
   ID2D1Bitmap* heroImage = nullptr;
   ID2D1Bitmap* logoImage = nullptr;
+  std::optional<FocusTarget> focusRing;  // set only once the keyboard has been used
 };
 
 // What the primitives draw with; hover and pressed select the primary buttons' colours.
@@ -83,7 +86,7 @@ struct DialogTexts {
 DialogTexts TextsForDialog(DialogKind kind, const std::wstring& statusMessage,
                            const std::wstring& errorCode);
 
-// One whole paint between BeginDraw and EndDraw: scale, frame, page, overlay.
+// One whole paint between BeginDraw and EndDraw: scale, frame, page, overlay, focus ring.
 void PaintWindow(const PaintContext& context, const PageView& view);
 
 }  // namespace lum::installer

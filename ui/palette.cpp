@@ -39,6 +39,7 @@ Palette SystemColourPalette() {
   colours.progressFill = highlight;
   colours.pathBoxOutline = text;
   colours.outline = text;
+  colours.focusRing = text;
   colours.images = false;
   return colours;
 }

@@ -56,6 +56,7 @@ struct Palette {
   // Around flat and disabled buttons, unchecked marks, the progress track and the overlay card,
   // whose fills alone may not stand out from the canvas; the design draws none.
   D2D1_COLOR_F outline = palette::kNone;
+  D2D1_COLOR_F focusRing = palette::kDarkText;  // around the keyboard's target
   bool images = true;
 };
 

@@ -66,6 +66,20 @@ LRESULT MainWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_INSTALLER_CONFIRM:
       OnInstallerConfirm(lParam);
       return 0;
+    case WM_KEYDOWN:
+      if (OnKeyDown(wParam, lParam)) return 0;
+      return DefWindowProcW(window, message, wParam, lParam);
+    case WM_CHANGEUISTATE:
+      OnChangeUiState(wParam);
+      return 0;
+    case WM_UPDATEUISTATE:
+      OnUpdateUiState(wParam);
+      return DefWindowProcW(window, message, wParam, lParam);
+    case WM_COMMAND:
+      if (reinterpret_cast<HWND>(lParam) == pathEdit && HIWORD(wParam) == EN_SETFOCUS) {
+        OnPathEditFocused();
+      }
+      return DefWindowProcW(window, message, wParam, lParam);
     default:
       if (taskbar.HandleMessage(message)) return 0;
       if (MayChangeContrast(message, wParam)) {
@@ -171,6 +185,7 @@ bool MainWindow::RunModalDialog(DialogKind kind) {
   const DialogKind previous = dialogKind;
   dialogKind = kind;
   dialogAnswer = false;
+  overlayFocus = FocusTargetsNow().initial;
   ShowPathEdit(false);
   Invalidate();
   if (kind == DialogKind::NoDialog) return false;
@@ -192,6 +207,7 @@ bool MainWindow::RunModalDialog(DialogKind kind) {
   if (previous != DialogKind::NoDialog) {
     dialogKind = previous;
     dialogAnswer = false;
+    overlayFocus = FocusTargetsNow().initial;
     ShowPathEdit(false);
     Invalidate();
   }

@@ -58,6 +58,9 @@ PROGRESS_TEXT = (100, 495, 800, 545)
 COMPLETED_TEXT = (150, 306, 750, 352)
 DIALOG_TITLE = (110, 140, 790, 200)
 DIALOG_BODY = (110, 210, 790, 285)
+AGREEMENT_CHECK = (52, 516, 125, 554)
+DESKTOP_OPTION = (82, 270, 280, 310)
+PATH_BOX = (67, 189, 712, 246)
 CLOSE_GLYPH = (870, 45)
 
 HTTPS_HANDLER = r"HKLM\Software\Classes\https\shell\open\command"
@@ -322,6 +325,30 @@ class Driver:
         self.xdotool("mousemove", "--window", self.window, str(int(x * self.f)),
                      str(int(y * self.f)))
 
+    def key(self, *keys):
+        """Keys to the window that has the X focus; the window takes it once, when it is first
+        pressed (keys()), as a window a user switched to."""
+        self.xdotool("key", "--delay", "30", *keys)
+
+    def keys(self, *keys):
+        self.xdotool("windowfocus", "--sync", self.window)
+        self.key(*keys)
+
+    def ring_band(self, rect, grow):
+        """The straight part of the top edge of a focus ring drawn grow design units outside
+        rect (a button's ring is rounded like the button), 6 units high."""
+        margin = 50 if grow else 12
+        return (rect[0] + margin, rect[1] - grow - 3, rect[2] - margin, rect[1] - grow + 3)
+
+    def ring_pixels(self, image, rect, grow):
+        """Dark pixels in the ring's band: nothing the pages draw there is dark."""
+        return image.count(self.ring_band(rect, grow), is_dark)
+
+    def ring_around(self, image, rect, grow):
+        # At least one whole row of the band.
+        band = self.ring_band(rect, grow)
+        return self.ring_pixels(image, rect, grow) >= int((band[2] - band[0]) * self.f)
+
     def capture(self, name=None):
         g = self.geometry
         expected = g["WIDTH"] * g["HEIGHT"] * 3
@@ -452,6 +479,20 @@ class Driver:
         self.reg("delete", r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VIVOV3_PC",
                  "/f", "/reg:64")
         subprocess.run(["rm", "-rf", self.installed_folder()])
+
+    def expect_application_starts(self, process, label, press):
+        """press() on the completion page closes the window and starts the installed
+        application, not before."""
+        marker = os.path.join(self.installed_folder(), "lumora_started.txt")
+        self.check(not os.path.exists(marker), f"{label}: application not started before the press")
+        press()
+        self.wait_exit(process, f"{label}: the window closes after the launch")
+        deadline = time.time() + 60
+        while not os.path.exists(marker) and time.time() < deadline:
+            time.sleep(0.3)
+        self.check(os.path.exists(marker), f"{label}: the installed application runs",
+                   f"no {marker}")
+        self.run("taskkill", "/F", "/IM", "lumora.exe")
 
     def progress_width(self, image):
         """Design x where the progress fill ends (0 when empty)."""

@@ -56,6 +56,7 @@ const Use kUses[] = {
     {"progress fill", &Palette::progressFill, palette::kRedStart, COLOR_HIGHLIGHT},
     {"path box", &Palette::pathBoxOutline, palette::kPathBoxOutline, COLOR_WINDOWTEXT},
     {"outline", &Palette::outline, palette::kNone, COLOR_WINDOWTEXT},
+    {"focusRing", &Palette::focusRing, palette::kDarkText, COLOR_WINDOWTEXT},
 };
 
 TEST(PaletteChoice, DesignColoursOrTheSystemsWithoutImages) {
