@@ -39,8 +39,10 @@ void TaskbarButton::Attach(HWND attached) {
 
 bool TaskbarButton::HandleMessage(UINT message) {
   if (buttonCreated == 0 || message != buttonCreated) return false;
-  if (shell) shell->Connect(window);
-  connected = true;
+  // The shell's list is made when the button first has something to show: the message arrives
+  // before the first paint, which the list's DLL loading would delay.
+  buttonExists = true;
+  connected = false;
   appliedState = TaskbarState::NoProgress;
   appliedValue = -1;
   Apply();
@@ -57,8 +59,10 @@ void TaskbarButton::Show(const InstallerStatus& status) {
 }
 
 void TaskbarButton::Apply() {
-  if (!connected || !shell) return;
+  if (!buttonExists || !shell) return;
   if (wantedState != appliedState) {
+    if (!connected) shell->Connect(window);
+    connected = true;
     shell->SetState(window, wantedState);
     appliedState = wantedState;
     appliedValue = -1;

@@ -29,7 +29,8 @@ class TaskbarButton {
   std::unique_ptr<TaskbarProgress> shell;
   HWND window = nullptr;
   UINT buttonCreated = 0;
-  bool connected = false;
+  bool buttonExists = false;  // the shell has made the button
+  bool connected = false;     // the shell's list is made for it
   InstallStage shownStage = InstallStage::Welcome;
   TaskbarState wantedState = TaskbarState::NoProgress;
   int wantedValue = 0;
