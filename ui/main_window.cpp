@@ -235,7 +235,7 @@ void MainWindow::Paint() {
     PageView view = CurrentView();
     view.heroImage = heroImage.Get();
     view.logoImage = logoImage.Get();
-    view.focusRing = FocusRingTarget();
+    view.focusRing = FocusRingTarget(view);
     const PaintContext context{renderTarget.Get(), textFactory.Get(), hover, pressed,
                                PaletteFor(highContrast)};
     renderTarget->BeginDraw();

@@ -102,12 +102,13 @@ class MainWindow {
   void OnUpdateUiState(WPARAM wParam);
   void OnPathEditFocused();
   FocusList FocusTargetsNow();  // and the focus index of this page or overlay, kept in step
+  FocusList FocusTargetsOf(const PageView& view);  // the same for a view already taken
   std::size_t& FocusIndex();
   void MoveFocus(bool backwards);
   void ActivateFocused();
   void ClickCentre(const DesignRect& rect);
   bool PlaceKeyboardFocus();  // true when the path field got the keys
-  std::optional<FocusTarget> FocusRingTarget();
+  std::optional<FocusTarget> FocusRingTarget(const PageView& view);
 
   HINSTANCE moduleInstance;
   HWND window = nullptr;  // set on WM_NCCREATE, before any worker thread exists; never cleared

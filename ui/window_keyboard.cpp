@@ -49,9 +49,10 @@ void MainWindow::OnUpdateUiState(WPARAM wParam) {
   Invalidate();
 }
 
-FocusList MainWindow::FocusTargetsNow() {
+FocusList MainWindow::FocusTargetsNow() { return FocusTargetsOf(CurrentView()); }
+
+FocusList MainWindow::FocusTargetsOf(const PageView& view) {
   // A new page starts at its first focus; an overlay sets its own when it comes up.
-  PageView view = CurrentView();
   if (focusStage != view.stage) {
     focusStage = view.stage;
     PageView page = view;
@@ -65,9 +66,9 @@ std::size_t& MainWindow::FocusIndex() {
   return dialogKind != DialogKind::NoDialog ? overlayFocus : pageFocus;
 }
 
-std::optional<FocusTarget> MainWindow::FocusRingTarget() {
+std::optional<FocusTarget> MainWindow::FocusRingTarget(const PageView& view) {
   if (focusHidden) return std::nullopt;
-  FocusList list = FocusTargetsNow();
+  FocusList list = FocusTargetsOf(view);
   const std::size_t index = FocusIndex();
   if (index >= list.targets.size()) return std::nullopt;
   return std::move(list.targets[index]);
