@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "base/handles.h"
+#include "core/failure_details.h"
 #include "core/install_rules.h"
 #include "core/installer_controller.h"
 #include "core/package_installer.h"
@@ -24,6 +25,8 @@ namespace {
 constexpr int kDownloadAttempts = 3;
 constexpr std::chrono::milliseconds kRetryDelay{500};
 constexpr unsigned kCloseTimeoutSeconds = 10;
+// The download puts the package into the cache folder; its attempts are logged with the cache.
+constexpr wchar_t kDownloadLogCategory[] = L"cache";
 
 // The hold on the package from its verification until it has run: it reads and shares nothing
 // but reading, so nobody replaces, renames, deletes or writes the verified bytes, while the
@@ -93,9 +96,11 @@ void InstallerController::Run(InstallOptions options) {
 bool InstallerController::Prepare(const InstallOptions& options, PayloadInfo& offered) {
   std::wstring message;
   bool networkFailed = false;
-  if (!LoadManifest(message, networkFailed)) {
+  TransferFailure fetchFailure;
+  if (!LoadManifest(message, networkFailed, &fetchFailure)) {
     WriteLog(L"manifest", message);
     if (networkFailed) {
+      WriteLog(L"manifest", ManifestFetchDetail(message, fetchFailure));
       PublishStatus(InstallStage::Failed, 0, kTextNetwork, kErrorNetwork);
     } else {
       PublishStatus(InstallStage::Failed, 0, message, kErrorManifest);
@@ -138,6 +143,7 @@ bool InstallerController::AcquirePackage(const PayloadInfo& offered, ProtectedFo
   }
 
   std::wstring message;
+  VerificationFailure refused;
   DWORD error = 0;
   switch (folder.OpenFile(kPackageFileName, kHoldAccess, FILE_SHARE_READ, hold, error)) {
     case ProtectedFolder::Entry::Unreadable:
@@ -146,13 +152,16 @@ bool InstallerController::AcquirePackage(const PayloadInfo& offered, ProtectedFo
       break;
     case ProtectedFolder::Entry::File:
       if (VerifyPayloadFile(hold.Get(), folder.PathOf(kPackageFileName), offered.size,
-                            offered.sha256, kTrustedPublisher, {}, message)) {
+                            offered.sha256, kTrustedPublisher, {}, message, &refused)) {
         WriteLog(L"cache", L"validated payload reused");
         PublishStatus(InstallStage::Downloading, kDownloadShare, kTextInstalling, L"");
         PublishStatus(InstallStage::Verifying, 90, kTextInstalling, L"");
         return true;
       }
       WriteLog(L"cache", message);
+      if (const std::wstring detail = VerificationDetail(refused); !detail.empty()) {
+        WriteLog(L"cache", detail);
+      }
       hold.Reset();
       error = folder.Remove(kPackageFileName);
       if (error != 0) return failCache(L"无法删除无效安装缓存，error=", error);
@@ -188,14 +197,19 @@ bool InstallerController::DownloadPackage(const PayloadInfo& offered, const Prot
   for (int attempt = 0; attempt < kDownloadAttempts; ++attempt, factor *= 2) {
     if (cancelRequested.load()) break;
     PublishStatus(InstallStage::Downloading, 0, kTextInstalling, L"");
-    if (!writer &&
-        folder.CreateNewFile(kPackageFileName, kWriterAccess, FILE_SHARE_READ, writer) != 0) {
+    TransferFailure failure;
+    if (!writer) {
+      failure.winError =
+          folder.CreateNewFile(kPackageFileName, kWriterAccess, FILE_SHARE_READ, writer);
+    }
+    if (failure.winError != 0) {
       message = L"无法写入下载缓存";
     } else if (DownloadToOpenFile(offered.url, writer.Get(), offered.size, cancelRequested,
-                                  progress, written, &message)) {
+                                  progress, written, &message, &failure)) {
       downloaded = true;
       break;
     }
+    WriteLog(kDownloadLogCategory, DownloadAttemptDetail(attempt + 1, message, failure));
     if (attempt < kDownloadAttempts - 1 && !cancelRequested.load()) {
       // Not cut short by a cancel: the next check comes at the top of the loop.
       std::this_thread::sleep_until(std::chrono::steady_clock::now() + kRetryDelay * factor);
@@ -236,13 +250,17 @@ bool InstallerController::VerifyDownloadedPackage(const PayloadInfo& offered,
   PublishStatus(InstallStage::Verifying, 90, kTextInstalling, L"");
   hold = HoldReadOnly(std::move(writer));
   std::wstring message = L"无法读取安装包";
+  VerificationFailure refused;
   if (hold && VerifyPayloadFile(hold.Get(), folder.PathOf(kPackageFileName), offered.size,
-                                offered.sha256, kTrustedPublisher, digest, message)) {
+                                offered.sha256, kTrustedPublisher, digest, message, &refused)) {
     return true;
   }
   hold.Reset();
   static_cast<void>(folder.Remove(kPackageFileName));
   WriteLog(L"verify", message);
+  if (const std::wstring detail = VerificationDetail(refused); !detail.empty()) {
+    WriteLog(L"verify", detail);
+  }
   SendMetricsEvent("web_install_verify_failed", kErrorVerify);
   PublishStatus(InstallStage::Failed, 0, kTextVerify, kErrorVerify);
   return false;

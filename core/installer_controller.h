@@ -13,6 +13,7 @@
 
 #include "base/handles.h"
 #include "core/installer_types.h"
+#include "net/transfer_failure.h"
 #include "system/install_location.h"
 #include "system/protected_folder.h"
 
@@ -42,7 +43,9 @@ class InstallerController {
   std::optional<PayloadInfo> CurrentPayload() const;
   InstallerStatus CurrentStatus() const;
 
-  [[nodiscard]] bool LoadManifest(std::wstring& message, bool& networkFailed);
+  // A failed fetch, when given, receives what the fetch saw.
+  [[nodiscard]] bool LoadManifest(std::wstring& message, bool& networkFailed,
+                                  TransferFailure* fetchFailure = nullptr);
   void SendMetricsEvent(std::string_view eventName, const std::wstring& errorCode);
   void WriteLog(const std::wstring& category, const std::wstring& message);
 

@@ -9,9 +9,10 @@
 
 namespace lum::installer {
 
-bool InstallerController::LoadManifest(std::wstring& message, bool& networkFailed) {
+bool InstallerController::LoadManifest(std::wstring& message, bool& networkFailed,
+                                       TransferFailure* fetchFailure) {
   std::string body;
-  if (!FetchSmallDocument(manifestUrl, &body, &message)) {
+  if (!FetchSmallDocument(manifestUrl, &body, &message, fetchFailure)) {
     networkFailed = true;
     return false;
   }

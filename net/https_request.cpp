@@ -6,13 +6,18 @@ namespace lum::installer::detail {
 
 bool SendHttpsRequest(const std::wstring& url, const RequestSpec& spec, WinHttpHandle& session,
                       WinHttpHandle& connection, WinHttpHandle& request, DWORD& statusCode,
-                      std::wstring& message) {
+                      std::wstring& message, DWORD& winError) {
   UrlParts parts;
-  if (!CrackHttpsUrl(url, parts, message)) return false;
+  SetLastError(0);
+  if (!CrackHttpsUrl(url, parts, message)) {
+    winError = GetLastError();  // stays 0 for a URL that cracked but is not https
+    return false;
+  }
 
   session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
                             WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) {
+    winError = GetLastError();
     message = spec.texts.session;
     return false;
   }
@@ -22,6 +27,7 @@ bool SendHttpsRequest(const std::wstring& url, const RequestSpec& spec, WinHttpH
 
   connection.Reset(WinHttpConnect(session.Get(), parts.host.c_str(), parts.port, 0));
   if (!connection) {
+    winError = GetLastError();
     message = spec.texts.connection;
     return false;
   }
@@ -29,6 +35,7 @@ bool SendHttpsRequest(const std::wstring& url, const RequestSpec& spec, WinHttpH
                                    WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                    WINHTTP_FLAG_SECURE));
   if (!request) {
+    winError = GetLastError();
     message = spec.texts.request;
     return false;
   }
@@ -45,7 +52,13 @@ bool SendHttpsRequest(const std::wstring& url, const RequestSpec& spec, WinHttpH
                                              static_cast<DWORD>(-1), body, length, length, 0)
                         : WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, body,
                                              length, length, 0);
-  if (!sent || !WinHttpReceiveResponse(request.Get(), nullptr)) {
+  if (!sent) {
+    winError = GetLastError();
+    message = spec.texts.send;
+    return false;
+  }
+  if (!WinHttpReceiveResponse(request.Get(), nullptr)) {
+    winError = GetLastError();
     message = spec.texts.send;
     return false;
   }
@@ -54,6 +67,7 @@ bool SendHttpsRequest(const std::wstring& url, const RequestSpec& spec, WinHttpH
   DWORD size = sizeof(status);
   if (!WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    winError = GetLastError();
     message = spec.texts.status;
     return false;
   }

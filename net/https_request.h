@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/handles.h"
+#include "net/transfer_failure.h"
 
 namespace lum::installer::detail {
 
@@ -34,10 +35,10 @@ struct RequestSpec {
 
 // Sends the request to an https:// URL and receives the response headers. The caller owns the
 // three handles, also on failure, and closes them request first. The message is left as it was
-// on success.
+// on success; on failure winError holds the failing call's error.
 [[nodiscard]] bool SendHttpsRequest(const std::wstring& url, const RequestSpec& spec,
                                     WinHttpHandle& session, WinHttpHandle& connection,
                                     WinHttpHandle& request, DWORD& statusCode,
-                                    std::wstring& message);
+                                    std::wstring& message, DWORD& winError);
 
 }  // namespace lum::installer::detail

@@ -42,29 +42,42 @@ bool CrackHttpsUrl(const std::wstring& url, UrlParts& parts, std::wstring& messa
 
 bool OpenHttpsRequest(const std::wstring& url, const wchar_t* extraHeaders, WinHttpHandle& session,
                       WinHttpHandle& connection, WinHttpHandle& request, DWORD& statusCode,
-                      std::wstring& message) {
+                      std::wstring& message, TransferFailure* failure) {
   detail::RequestSpec spec;
   spec.extraHeaders = extraHeaders;
   spec.timeouts = {kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs};
   spec.texts = {L"无法初始化网络组件", L"无法连接下载服务器", L"无法创建下载请求", L"网络请求失败",
                 L"无法读取服务器响应"};
-  return detail::SendHttpsRequest(url, spec, session, connection, request, statusCode, message);
+  DWORD winError = 0;
+  if (detail::SendHttpsRequest(url, spec, session, connection, request, statusCode, message,
+                               winError)) {
+    return true;
+  }
+  if (failure) *failure = TransferFailure{.winError = winError};
+  return false;
 }
 
-bool FetchSmallDocument(const std::wstring& url, std::string* body, std::wstring* message) {
+bool FetchSmallDocument(const std::wstring& url, std::string* body, std::wstring* message,
+                        TransferFailure* failure) {
   if (body == nullptr || message == nullptr) return false;
+  TransferFailure seen;
+  const auto fail = [&](const wchar_t* text) {
+    *message = text;
+    if (failure) *failure = seen;
+    return false;
+  };
 
   // Declared in this order so they close request first.
   WinHttpHandle session;
   WinHttpHandle connection;
   WinHttpHandle request;
   DWORD status = 0;
-  if (!OpenHttpsRequest(url, nullptr, session, connection, request, status, *message)) {
+  if (!OpenHttpsRequest(url, nullptr, session, connection, request, status, *message, failure)) {
     return false;
   }
   if (status != 200) {
-    *message = L"安装配置服务返回异常状态";
-    return false;
+    seen.httpStatus = status;
+    return fail(L"安装配置服务返回异常状态");
   }
 
   std::array<char, kDocumentReadSize> buffer;
@@ -72,14 +85,12 @@ bool FetchSmallDocument(const std::wstring& url, std::string* body, std::wstring
   for (;;) {
     DWORD read = 0;
     if (!WinHttpReadData(request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read)) {
-      *message = L"读取安装配置失败";
-      return false;
+      seen.winError = GetLastError();
+      return fail(L"读取安装配置失败");
     }
     if (read == 0) break;
-    if (received.size() + read > kDocumentLimit) {
-      *message = L"安装配置超过大小限制";
-      return false;
-    }
+    seen.bytesReceived += read;
+    if (received.size() + read > kDocumentLimit) return fail(L"安装配置超过大小限制");
     received.append(buffer.data(), read);
   }
   *body = std::move(received);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/handles.h"
+#include "net/transfer_failure.h"
 
 namespace lum::installer {
 
@@ -21,14 +22,16 @@ struct UrlParts {
 
 // Opens a session, a connection and a GET request, sends it (with extraHeaders when not null)
 // and receives the response headers. The caller owns the three handles, also on failure, and
-// closes them request first. The message is left as it was on success.
+// closes them request first. The message is left as it was on success. A failure, when given,
+// receives the failing call's error.
 [[nodiscard]] bool OpenHttpsRequest(const std::wstring& url, const wchar_t* extraHeaders,
                                     WinHttpHandle& session, WinHttpHandle& connection,
                                     WinHttpHandle& request, DWORD& statusCode,
-                                    std::wstring& message);
+                                    std::wstring& message, TransferFailure* failure = nullptr);
 
-// GETs a document of at most 1 MiB with status 200 into body.
+// GETs a document of at most 1 MiB with status 200 into body. A failure, when given, receives
+// what the failed fetch saw.
 [[nodiscard]] bool FetchSmallDocument(const std::wstring& url, std::string* body,
-                                      std::wstring* message);
+                                      std::wstring* message, TransferFailure* failure = nullptr);
 
 }  // namespace lum::installer

@@ -30,7 +30,9 @@ bool PostJson(const std::wstring& url, const std::string& body, std::wstring* me
   WinHttpHandle connection;
   WinHttpHandle request;
   DWORD status = 0;
-  if (!detail::SendHttpsRequest(url, spec, session, connection, request, status, *message)) {
+  DWORD winError = 0;  // reports log nothing
+  if (!detail::SendHttpsRequest(url, spec, session, connection, request, status, *message,
+                                winError)) {
     return false;
   }
   if (status < 200 || status > 299) {

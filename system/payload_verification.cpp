@@ -57,17 +57,30 @@ const wchar_t* ReadVerifiedSigner(HANDLE stateData, std::wstring& name) {
   return nullptr;
 }
 
+// The signer chain that the verification built, null when it built none.
+const CERT_CHAIN_CONTEXT* SignerChain(HANDLE stateData) {
+  CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(stateData);
+  if (provider == nullptr) return nullptr;
+  const CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
+  return signer ? signer->pChainContext : nullptr;
+}
+
 // Wine's WinVerifyTrust reports success for a signer chain that ends in an untrusted root, so
 // the chain status that the verification built is checked as well. On Windows the verification
 // itself already fails for each of these faults.
-bool SignerChainIsSound(HANDLE stateData) {
-  CRYPT_PROVIDER_DATA* provider = WTHelperProvDataFromStateData(stateData);
-  if (provider == nullptr) return false;
-  const CRYPT_PROVIDER_SGNR* signer = WTHelperGetProvSignerFromChain(provider, 0, FALSE, 0);
-  if (signer == nullptr || signer->pChainContext == nullptr) return false;
-  constexpr DWORD kChainFaults = CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN |
-                                 CERT_TRUST_IS_NOT_SIGNATURE_VALID;
-  return (signer->pChainContext->TrustStatus.dwErrorStatus & kChainFaults) == 0;
+constexpr DWORD kChainFaults =
+    CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_NOT_SIGNATURE_VALID;
+
+bool SizeMatches(std::uint64_t size, std::uint64_t expectedSize, std::wstring& message,
+                 VerificationFailure* failure) {
+  if (size == expectedSize) return true;
+  message = kTextPackageSize;
+  if (failure) {
+    *failure = {.check = VerificationFailure::Check::Size,
+                .expectedSize = expectedSize,
+                .actualSize = size};
+  }
+  return false;
 }
 
 }  // namespace
@@ -131,28 +144,33 @@ bool Sha256::Finish(std::wstring& digest, std::wstring& message) {
 
 bool VerifyPayload(const std::wstring& path, std::uint64_t expectedSize,
                    const std::wstring& expectedSha256, const std::wstring& expectedPublisher,
-                   std::wstring& message) {
+                   std::wstring& message, VerificationFailure* failure) {
   // Size first: a partial download is refused without reading it.
   std::uint64_t size = 0;
-  if (!ReadFileSize(path, size) || size != expectedSize) {
+  if (!ReadFileSize(path, size)) {
     message = kTextPackageSize;
     return false;
   }
+  if (!SizeMatches(size, expectedSize, message, failure)) return false;
   const KernelHandle file = OpenForReading(path);
   if (!file) {
     message = kTextUnreadable;
     return false;
   }
   return VerifyPayloadFile(file.Get(), path, expectedSize, expectedSha256, expectedPublisher, {},
-                           message);
+                           message, failure);
 }
 
 bool VerifyPayloadFile(HANDLE file, const std::wstring& path, std::uint64_t expectedSize,
                        const std::wstring& expectedSha256, const std::wstring& expectedPublisher,
-                       const std::wstring& knownDigest, std::wstring& message) {
+                       const std::wstring& knownDigest, std::wstring& message,
+                       VerificationFailure* failure) {
   LARGE_INTEGER size{};
-  if (!GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) != expectedSize) {
+  if (!GetFileSizeEx(file, &size)) {
     message = kTextPackageSize;
+    return false;
+  }
+  if (!SizeMatches(static_cast<std::uint64_t>(size.QuadPart), expectedSize, message, failure)) {
     return false;
   }
   std::wstring digest = knownDigest;
@@ -160,9 +178,14 @@ bool VerifyPayloadFile(HANDLE file, const std::wstring& path, std::uint64_t expe
   // Hexadecimal digits: an ASCII case fold is all it takes.
   if (!SameIgnoringCase(expectedSha256, digest)) {
     message = L"安装包 SHA-256 校验失败";
+    if (failure) {
+      *failure = {.check = VerificationFailure::Check::Digest,
+                  .expectedSha256 = expectedSha256,
+                  .actualSha256 = digest};
+    }
     return false;
   }
-  return VerifyPublisherSignatureFile(file, path, expectedPublisher, message);
+  return VerifyPublisherSignatureFile(file, path, expectedPublisher, message, failure);
 }
 
 bool ComputeFileSha256(const std::wstring& path, std::wstring& digest, std::wstring& message) {
@@ -200,17 +223,18 @@ bool ComputeHandleSha256(HANDLE file, std::wstring& digest, std::wstring& messag
 }
 
 bool VerifyPublisherSignature(const std::wstring& path, const std::wstring& expectedPublisher,
-                              std::wstring& message) {
+                              std::wstring& message, VerificationFailure* failure) {
   const KernelHandle file = OpenForReading(path);
   if (!file) {
     message = L"安装包数字签名无效";
     return false;
   }
-  return VerifyPublisherSignatureFile(file.Get(), path, expectedPublisher, message);
+  return VerifyPublisherSignatureFile(file.Get(), path, expectedPublisher, message, failure);
 }
 
 bool VerifyPublisherSignatureFile(HANDLE file, const std::wstring& path,
-                                  const std::wstring& expectedPublisher, std::wstring& message) {
+                                  const std::wstring& expectedPublisher, std::wstring& message,
+                                  VerificationFailure* failure) {
   if (!Rewind(file)) {
     message = L"安装包数字签名无效";
     return false;
@@ -232,25 +256,29 @@ bool VerifyPublisherSignatureFile(HANDLE file, const std::wstring& path,
 
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   const LONG trust = WinVerifyTrust(nullptr, &action, &trustData);
-  const bool trusted = trust == 0 && SignerChainIsSound(trustData.hWVTStateData);
+  const CERT_CHAIN_CONTEXT* chain = SignerChain(trustData.hWVTStateData);
+  const bool chainBuilt = chain != nullptr;
+  const DWORD chainStatus = chainBuilt ? chain->TrustStatus.dwErrorStatus : 0;
+  const bool trusted = trust == 0 && chainBuilt && (chainStatus & kChainFaults) == 0;
   std::wstring signer;
   const wchar_t* signerFailure =
       trusted ? ReadVerifiedSigner(trustData.hWVTStateData, signer) : nullptr;
   trustData.dwStateAction = WTD_STATEACTION_CLOSE;
   WinVerifyTrust(nullptr, &action, &trustData);
-  if (!trusted) {
-    message = L"安装包数字签名无效";
+  const auto fail = [&](const wchar_t* text) {
+    message = text;
+    if (failure) {
+      *failure = {.check = VerificationFailure::Check::Signature,
+                  .trustResult = trust,
+                  .chainBuilt = chainBuilt,
+                  .chainStatus = chainStatus};
+    }
     return false;
-  }
-  if (signerFailure) {
-    message = signerFailure;
-    return false;
-  }
+  };
+  if (!trusted) return fail(L"安装包数字签名无效");
+  if (signerFailure) return fail(signerFailure);
   // Ordinal: the same answer whatever the user's locale.
-  if (!SameIgnoringCase(signer, expectedPublisher)) {
-    message = L"安装包发布者不匹配";
-    return false;
-  }
+  if (!SameIgnoringCase(signer, expectedPublisher)) return fail(L"安装包发布者不匹配");
   return true;
 }
 

@@ -15,16 +15,31 @@ namespace lum::installer {
 // The size check's failure, which also stands for "not a file of its own".
 inline constexpr wchar_t kTextPackageSize[] = L"安装包大小校验失败";
 
-// The message is set on failure only.
+// Which check refused a package and the figures it compared, kept for the log.
+struct VerificationFailure {
+  enum class Check { None, Size, Digest, Signature };
+  Check check = Check::None;  // None: a failure with nothing to compare (an unreadable file)
+  std::uint64_t expectedSize = 0;
+  std::uint64_t actualSize = 0;
+  std::wstring expectedSha256;  // as the manifest gives it
+  std::wstring actualSha256;
+  LONG trustResult = 0;  // WinVerifyTrust's result
+  bool chainBuilt = false;
+  DWORD chainStatus = 0;  // the signer chain's CERT_TRUST_STATUS dwErrorStatus, when built
+};
+
+// The message is set on failure only, and so is the failure, when given.
 [[nodiscard]] bool VerifyPayload(const std::wstring& path, std::uint64_t expectedSize,
                                  const std::wstring& expectedSha256,
-                                 const std::wstring& expectedPublisher, std::wstring& message);
+                                 const std::wstring& expectedPublisher, std::wstring& message,
+                                 VerificationFailure* failure = nullptr);
 // digest receives 64 lower-case hex digits.
 [[nodiscard]] bool ComputeFileSha256(const std::wstring& path, std::wstring& digest,
                                      std::wstring& message);
 [[nodiscard]] bool VerifyPublisherSignature(const std::wstring& path,
                                             const std::wstring& expectedPublisher,
-                                            std::wstring& message);
+                                            std::wstring& message,
+                                            VerificationFailure* failure = nullptr);
 
 // The same checks on a file the caller holds open (for reading), so that the bytes judged are
 // the bytes of that handle whatever happens to the path meanwhile. path names the file for the
@@ -33,12 +48,14 @@ inline constexpr wchar_t kTextPackageSize[] = L"安装包大小校验失败";
 [[nodiscard]] bool VerifyPayloadFile(HANDLE file, const std::wstring& path,
                                      std::uint64_t expectedSize, const std::wstring& expectedSha256,
                                      const std::wstring& expectedPublisher,
-                                     const std::wstring& knownDigest, std::wstring& message);
+                                     const std::wstring& knownDigest, std::wstring& message,
+                                     VerificationFailure* failure = nullptr);
 [[nodiscard]] bool ComputeHandleSha256(HANDLE file, std::wstring& digest, std::wstring& message);
 // The signer's name is read from the certificate that the trust verification itself verified.
 [[nodiscard]] bool VerifyPublisherSignatureFile(HANDLE file, const std::wstring& path,
                                                 const std::wstring& expectedPublisher,
-                                                std::wstring& message);
+                                                std::wstring& message,
+                                                VerificationFailure* failure = nullptr);
 
 // SHA-256 of bytes fed in order. A failure is kept and reported by Finish.
 class Sha256 {

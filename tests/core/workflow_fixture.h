@@ -64,9 +64,10 @@ class WorkflowTest : public testing::Test {
     server.AddRoute(kPackagePath, route, "GET");
   }
 
-  void Start(const std::wstring& channel = L"baidu2") {
+  // An empty manifestUrl is the release server's manifest.
+  void Start(const std::wstring& channel = L"baidu2", const std::wstring& manifestUrl = L"") {
     controller = std::make_unique<InstallerController>(
-        channel, server.LocalhostUrl(L"/storage/manifest.json"),
+        channel, manifestUrl.empty() ? server.LocalhostUrl(L"/storage/manifest.json") : manifestUrl,
         [this](const InstallerStatus& s) { recorder.OnStatus(s); },
         [this](ConfirmationKind kind) { return recorder.OnConfirm(kind); });
     controller->StartInstall(options);
