@@ -40,6 +40,7 @@ struct LogCase {
   const wchar_t* artifact = L"VIVOV3_Setup_x64.exe";  // what the package route serves
   std::vector<RouteOptions> packageResponses;         // in turn; none: the file itself
   bool packageUnreachable = false;                    // the manifest names a closed port
+  bool packageUntrustedTls = false;  // ... a listener whose certificate the prefix does not trust
   bool manifestUnreachable = false;
   std::optional<int> manifestStatus;
   bool wrongDigest = false;        // the manifest announces 64 zeros
@@ -62,9 +63,13 @@ TEST_P(FailureLogTest, FixedLinesThenDetails) {
   const std::wstring closed = L"https://127.0.0.1:" + std::to_wstring(test::ClosedLoopbackPort());
   RouteOptions manifest;
   manifest.body = test::ManifestFor(server, announced);
-  if (c.packageUnreachable) {
+  if (c.packageUnreachable || c.packageUntrustedTls) {
+    const std::wstring host =
+        c.packageUnreachable
+            ? closed
+            : L"https://localhost:" + std::to_wstring(server.OpenListener("untrusted"));
     const std::string served = WideToUtf8(server.LocalhostUrl(L""));
-    manifest.body->replace(manifest.body->find(served), served.size(), WideToUtf8(closed));
+    manifest.body->replace(manifest.body->find(served), served.size(), WideToUtf8(host));
   }
   manifest.status = c.manifestStatus;
   server.AddRoute(kManifestPath, manifest, "GET");
@@ -124,6 +129,14 @@ INSTANTIATE_TEST_SUITE_P(
                 .lines =
                     [](const Package&) {
                       return ThreeAttempts("网络请求失败，WinHTTP 12029，已收到 0 字节");
+                    }},
+        // Wine fails the handshake with 12157 (secure channel error); Windows says 12175.
+        LogCase{.name = "package_untrusted_server_certificate",
+                .packageUntrustedTls = true,
+                .errorCode = L"E_DOWNLOAD",
+                .lines =
+                    [](const Package&) {
+                      return ThreeAttempts("网络请求失败，WinHTTP 12157，已收到 0 字节");
                     }},
         LogCase{.name = "package_404",
                 .packageResponses = {Status(404)},
