@@ -117,10 +117,11 @@ bool Transfer(const std::wstring& url, std::uint64_t offset, std::uint64_t expec
                      failure);
 }
 
-// Hands what the attempt saw to the caller's failure, when it failed and one is given.
-bool Report(bool succeeded, const TransferFailure& seen, TransferFailure* failure) {
-  if (!succeeded && failure) *failure = seen;
-  return succeeded;
+// The caller's failure, emptied, or one that nobody reads.
+TransferFailure& FailureOf(TransferFailure* given, TransferFailure& unread) {
+  TransferFailure& failure = given ? *given : unread;
+  failure = {};
+  return failure;
 }
 
 }  // namespace
@@ -130,25 +131,24 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& destination,
                     const DownloadProgress& progress, std::wstring* message,
                     TransferFailure* failure) {
   if (message == nullptr) return false;
+  TransferFailure unread;
+  TransferFailure& seen = FailureOf(failure, unread);
   if (!CreateDirectoryTree(ParentPath(destination))) {
     *message = L"无法创建下载缓存目录";
-    return Report(false, {}, failure);
+    return false;
   }
   std::uint64_t size = 0;
   const std::uint64_t offset =
       ReadFileSize(destination, size) ? ResumeOffset(size, expectedSize) : 0;
-  TransferFailure seen;
-  const bool done =
-      Transfer(url, offset, expectedSize, cancel, progress, nullptr, *message, seen,
-               [&destination](std::uint64_t from, KernelHandle& owned) -> HANDLE {
-                 // Append to resume, truncate otherwise; shared for reading and writing.
-                 owned.Reset(CreateFileW(
-                     destination.c_str(), from > 0 ? FILE_APPEND_DATA : GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                     from > 0 ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-                 return owned ? owned.Get() : nullptr;
-               });
-  return Report(done, seen, failure);
+  return Transfer(url, offset, expectedSize, cancel, progress, nullptr, *message, seen,
+                  [&destination](std::uint64_t from, KernelHandle& owned) -> HANDLE {
+                    // Append to resume, truncate otherwise; shared for reading and writing.
+                    owned.Reset(CreateFileW(
+                        destination.c_str(), from > 0 ? FILE_APPEND_DATA : GENERIC_WRITE,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        from > 0 ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                    return owned ? owned.Get() : nullptr;
+                  });
 }
 
 bool DownloadToOpenFile(const std::wstring& url, HANDLE file, std::uint64_t expectedSize,
@@ -156,24 +156,24 @@ bool DownloadToOpenFile(const std::wstring& url, HANDLE file, std::uint64_t expe
                         const ChunkWritten& written, std::wstring* message,
                         TransferFailure* failure) {
   if (message == nullptr) return false;
+  TransferFailure unread;
+  TransferFailure& seen = FailureOf(failure, unread);
   LARGE_INTEGER size{};
   const std::uint64_t offset =
       GetFileSizeEx(file, &size)
           ? ResumeOffset(static_cast<std::uint64_t>(size.QuadPart), expectedSize)
           : 0;
-  TransferFailure seen;
-  const bool done = Transfer(url, offset, expectedSize, cancel, progress, written, *message, seen,
-                             [file](std::uint64_t from, KernelHandle&) -> HANDLE {
-                               // Continue at the end of what is there, or start the file again.
-                               LARGE_INTEGER position{};
-                               position.QuadPart = static_cast<LONGLONG>(from);
-                               if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
-                                   (from == 0 && !SetEndOfFile(file))) {
-                                 return nullptr;
-                               }
-                               return file;
-                             });
-  return Report(done, seen, failure);
+  return Transfer(url, offset, expectedSize, cancel, progress, written, *message, seen,
+                  [file](std::uint64_t from, KernelHandle&) -> HANDLE {
+                    // Continue at the end of what is there, or start the file again.
+                    LARGE_INTEGER position{};
+                    position.QuadPart = static_cast<LONGLONG>(from);
+                    if (!SetFilePointerEx(file, position, nullptr, FILE_BEGIN) ||
+                        (from == 0 && !SetEndOfFile(file))) {
+                      return nullptr;
+                    }
+                    return file;
+                  });
 }
 
 }  // namespace lum::installer

@@ -18,7 +18,7 @@ using ChunkWritten = std::function<void(std::uint64_t offset, const char* data, 
 
 // Downloads url into destination, resuming a partial file with a byte range. True when the
 // file holds exactly expectedSize bytes. Reads cancel before every read of the body. A failure,
-// when given, receives what the failed call saw.
+// when given, receives what the call saw; it tells something only when the call failed.
 [[nodiscard]] bool DownloadToFile(const std::wstring& url, const std::wstring& destination,
                                   std::uint64_t expectedSize, const std::atomic<bool>& cancel,
                                   const DownloadProgress& progress, std::wstring* message,

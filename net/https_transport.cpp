@@ -49,35 +49,31 @@ bool OpenHttpsRequest(const std::wstring& url, const wchar_t* extraHeaders, WinH
   spec.texts = {L"无法初始化网络组件", L"无法连接下载服务器", L"无法创建下载请求", L"网络请求失败",
                 L"无法读取服务器响应"};
   DWORD winError = 0;
-  if (detail::SendHttpsRequest(url, spec, session, connection, request, statusCode, message,
-                               winError)) {
-    return true;
-  }
-  if (failure) *failure = TransferFailure{.winError = winError};
-  return false;
+  const bool opened = detail::SendHttpsRequest(url, spec, session, connection, request, statusCode,
+                                               message, winError);
+  if (!opened && failure) *failure = TransferFailure{.winError = winError};
+  return opened;
 }
 
 bool FetchSmallDocument(const std::wstring& url, std::string* body, std::wstring* message,
                         TransferFailure* failure) {
   if (body == nullptr || message == nullptr) return false;
-  TransferFailure seen;
-  const auto fail = [&](const wchar_t* text) {
-    *message = text;
-    if (failure) *failure = seen;
-    return false;
-  };
+  TransferFailure unread;
+  TransferFailure& seen = failure ? *failure : unread;
+  seen = {};
 
   // Declared in this order so they close request first.
   WinHttpHandle session;
   WinHttpHandle connection;
   WinHttpHandle request;
   DWORD status = 0;
-  if (!OpenHttpsRequest(url, nullptr, session, connection, request, status, *message, failure)) {
+  if (!OpenHttpsRequest(url, nullptr, session, connection, request, status, *message, &seen)) {
     return false;
   }
   if (status != 200) {
     seen.httpStatus = status;
-    return fail(L"安装配置服务返回异常状态");
+    *message = L"安装配置服务返回异常状态";
+    return false;
   }
 
   std::array<char, kDocumentReadSize> buffer;
@@ -86,11 +82,15 @@ bool FetchSmallDocument(const std::wstring& url, std::string* body, std::wstring
     DWORD read = 0;
     if (!WinHttpReadData(request.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read)) {
       seen.winError = GetLastError();
-      return fail(L"读取安装配置失败");
+      *message = L"读取安装配置失败";
+      return false;
     }
     if (read == 0) break;
     seen.bytesReceived += read;
-    if (received.size() + read > kDocumentLimit) return fail(L"安装配置超过大小限制");
+    if (received.size() + read > kDocumentLimit) {
+      *message = L"安装配置超过大小限制";
+      return false;
+    }
     received.append(buffer.data(), read);
   }
   *body = std::move(received);

@@ -30,7 +30,7 @@ struct UrlParts {
                                     std::wstring& message, TransferFailure* failure = nullptr);
 
 // GETs a document of at most 1 MiB with status 200 into body. A failure, when given, receives
-// what the failed fetch saw.
+// what the fetch saw; it tells something only when the fetch failed.
 [[nodiscard]] bool FetchSmallDocument(const std::wstring& url, std::string* body,
                                       std::wstring* message, TransferFailure* failure = nullptr);
 

@@ -71,18 +71,6 @@ const CERT_CHAIN_CONTEXT* SignerChain(HANDLE stateData) {
 constexpr DWORD kChainFaults =
     CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_NOT_SIGNATURE_VALID;
 
-bool SizeMatches(std::uint64_t size, std::uint64_t expectedSize, std::wstring& message,
-                 VerificationFailure* failure) {
-  if (size == expectedSize) return true;
-  message = kTextPackageSize;
-  if (failure) {
-    *failure = {.check = VerificationFailure::Check::Size,
-                .expectedSize = expectedSize,
-                .actualSize = size};
-  }
-  return false;
-}
-
 }  // namespace
 
 Sha256::Sha256() {
@@ -144,21 +132,20 @@ bool Sha256::Finish(std::wstring& digest, std::wstring& message) {
 
 bool VerifyPayload(const std::wstring& path, std::uint64_t expectedSize,
                    const std::wstring& expectedSha256, const std::wstring& expectedPublisher,
-                   std::wstring& message, VerificationFailure* failure) {
+                   std::wstring& message) {
   // Size first: a partial download is refused without reading it.
   std::uint64_t size = 0;
-  if (!ReadFileSize(path, size)) {
+  if (!ReadFileSize(path, size) || size != expectedSize) {
     message = kTextPackageSize;
     return false;
   }
-  if (!SizeMatches(size, expectedSize, message, failure)) return false;
   const KernelHandle file = OpenForReading(path);
   if (!file) {
     message = kTextUnreadable;
     return false;
   }
   return VerifyPayloadFile(file.Get(), path, expectedSize, expectedSha256, expectedPublisher, {},
-                           message, failure);
+                           message);
 }
 
 bool VerifyPayloadFile(HANDLE file, const std::wstring& path, std::uint64_t expectedSize,
@@ -170,7 +157,13 @@ bool VerifyPayloadFile(HANDLE file, const std::wstring& path, std::uint64_t expe
     message = kTextPackageSize;
     return false;
   }
-  if (!SizeMatches(static_cast<std::uint64_t>(size.QuadPart), expectedSize, message, failure)) {
+  if (static_cast<std::uint64_t>(size.QuadPart) != expectedSize) {
+    message = kTextPackageSize;
+    if (failure) {
+      *failure = {.check = VerificationFailure::Check::Size,
+                  .expectedSize = expectedSize,
+                  .actualSize = static_cast<std::uint64_t>(size.QuadPart)};
+    }
     return false;
   }
   std::wstring digest = knownDigest;
@@ -223,13 +216,13 @@ bool ComputeHandleSha256(HANDLE file, std::wstring& digest, std::wstring& messag
 }
 
 bool VerifyPublisherSignature(const std::wstring& path, const std::wstring& expectedPublisher,
-                              std::wstring& message, VerificationFailure* failure) {
+                              std::wstring& message) {
   const KernelHandle file = OpenForReading(path);
   if (!file) {
     message = L"安装包数字签名无效";
     return false;
   }
-  return VerifyPublisherSignatureFile(file.Get(), path, expectedPublisher, message, failure);
+  return VerifyPublisherSignatureFile(file.Get(), path, expectedPublisher, message);
 }
 
 bool VerifyPublisherSignatureFile(HANDLE file, const std::wstring& path,

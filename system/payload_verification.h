@@ -28,23 +28,22 @@ struct VerificationFailure {
   DWORD chainStatus = 0;  // the signer chain's CERT_TRUST_STATUS dwErrorStatus, when built
 };
 
-// The message is set on failure only, and so is the failure, when given.
+// The message is set on failure only.
 [[nodiscard]] bool VerifyPayload(const std::wstring& path, std::uint64_t expectedSize,
                                  const std::wstring& expectedSha256,
-                                 const std::wstring& expectedPublisher, std::wstring& message,
-                                 VerificationFailure* failure = nullptr);
+                                 const std::wstring& expectedPublisher, std::wstring& message);
 // digest receives 64 lower-case hex digits.
 [[nodiscard]] bool ComputeFileSha256(const std::wstring& path, std::wstring& digest,
                                      std::wstring& message);
 [[nodiscard]] bool VerifyPublisherSignature(const std::wstring& path,
                                             const std::wstring& expectedPublisher,
-                                            std::wstring& message,
-                                            VerificationFailure* failure = nullptr);
+                                            std::wstring& message);
 
 // The same checks on a file the caller holds open (for reading), so that the bytes judged are
 // the bytes of that handle whatever happens to the path meanwhile. path names the file for the
 // signature check's records only. knownDigest, when not empty, is the digest of the file's bytes
-// taken while they were written; otherwise the digest is read through the handle.
+// taken while they were written; otherwise the digest is read through the handle. A failure,
+// when given, is set with the message.
 [[nodiscard]] bool VerifyPayloadFile(HANDLE file, const std::wstring& path,
                                      std::uint64_t expectedSize, const std::wstring& expectedSha256,
                                      const std::wstring& expectedPublisher,
