@@ -28,7 +28,6 @@ using test::LoadPackage;
 using test::RouteOptions;
 
 constexpr DWORD kRunTimeoutMs = 90000;
-constexpr wchar_t kMutexName[] = L"Local\\LUMWebBootstrapper.SingleInstance";
 
 std::wstring SetupPath() { return test::OwnDirectory() + L"\\..\\app\\LumoraWebSetup.exe"; }
 
@@ -251,72 +250,71 @@ TEST(IdentityTest, OnlyTheLocalSystemSidCountsAsSystem) {
   EXPECT_FALSE(IsRunningAsLocalSystem()) << "the test bed runs as the logged-on user";
 }
 
-// Started from a console program whose output is that console: the usage is written into it.
-TEST(UsageTest, GoesToTheParentsConsole) {
+// Starts the program without ChildProcess's pipes: in this process's console, or detached from
+// any console with no standard handles at all.
+KernelHandle StartSetup(const wchar_t* arguments, bool detached, DWORD& id) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  if (detached) startup.dwFlags = STARTF_USESTDHANDLES;  // all three null
+  PROCESS_INFORMATION info{};
+  std::wstring line = L"\"" + SetupPath() + L"\" " + arguments;
+  if (!CreateProcessW(SetupPath().c_str(), line.data(), nullptr, nullptr, FALSE,
+                      detached ? DETACHED_PROCESS : 0, nullptr, nullptr, &startup, &info)) {
+    return {};
+  }
+  CloseHandle(info.hThread);
+  id = info.dwProcessId;
+  return KernelHandle(info.hProcess);
+}
+
+DWORD ExitCodeOf(const KernelHandle& process) {
+  DWORD code = 0xFFFFFFFF;
+  if (WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0) {
+    TerminateProcess(process.Get(), code);  // waiting for something: a message box?
+  } else {
+    GetExitCodeProcess(process.Get(), &code);
+  }
+  return code;
+}
+
+TEST(UsageTest, ToTheParentsConsoleItsOutputOrAMessageBox) {
   FreeConsole();
   ASSERT_TRUE(AllocConsole()) << GetLastError();
   const KernelHandle screen(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                         0, nullptr));
-  ASSERT_TRUE(screen);
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION info{};
-  std::wstring commandLine = L"\"" + SetupPath() + L"\" /?";
-  ASSERT_TRUE(CreateProcessW(SetupPath().c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                             nullptr, nullptr, &startup, &info));
-  const KernelHandle process(info.hProcess);
-  CloseHandle(info.hThread);
-  if (WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0) {
-    ADD_FAILURE() << "still running (a message box instead?)";
-    TerminateProcess(process.Get(), 1);
-  }
+  DWORD id = 0;
+  EXPECT_EQ(ExitCodeOf(StartSetup(L"/?", false, id)), 0u);
   CONSOLE_SCREEN_BUFFER_INFO buffer{};
   ASSERT_TRUE(GetConsoleScreenBufferInfo(screen.Get(), &buffer));
   std::wstring shown(static_cast<std::size_t>(buffer.dwSize.X) * buffer.dwSize.Y, L' ');
   DWORD read = 0;
   ASSERT_TRUE(ReadConsoleOutputCharacterW(screen.Get(), shown.data(),
                                           static_cast<DWORD>(shown.size()), {0, 0}, &read));
-  EXPECT_NE(shown.find(L"/FORCECLOSEAPPLICATIONS"), std::wstring::npos)
-      << WideToUtf8(shown.substr(0, 400));
   FreeConsole();
-}
-
-TEST(UsageTest, GoesToTheParentsOutputOrAMessageBox) {
-  // Redirected output, as `LumoraWebSetup.exe /? > usage.txt` gives it.
-  test::ChildProcess asked;
-  ASSERT_TRUE(asked.Start(SetupPath(), L"/?", true));
-  const std::string usage = asked.ReadOutput();
-  EXPECT_EQ(asked.Wait(30000), 0u);
-  for (const char* part :
-       {"/S ", "/D=<目录>", "/NODESKTOPSHORTCUT", "/NOSTARTMENUSHORTCUT", "/FORCECLOSEAPPLICATIONS",
-        "/LAUNCH", "/LOG=<文件>", "代表用户接受用户协议、隐私政策和会员服务协议"}) {
-    EXPECT_NE(usage.find(part), std::string::npos) << part;
+  for (const wchar_t* part : {L"/S ", L"/D=<目录>", L"/NODESKTOPSHORTCUT", L"/NOSTARTMENUSHORTCUT",
+                              L"/FORCECLOSEAPPLICATIONS", L"/LAUNCH", L"/LOG=<文件>",
+                              L"代表用户接受用户协议、隐私政策和会员服务协议"}) {
+    EXPECT_NE(shown.find(part), std::wstring::npos) << WideToUtf8(part);
   }
 
+  // A silent start with a wrong switch, its output redirected: the reason, then the usage.
   test::ChildProcess wrong;
   ASSERT_TRUE(wrong.Start(SetupPath(), L"/S /x", true));
   const std::string refused = wrong.ReadOutput();
   EXPECT_EQ(wrong.Wait(30000), 1639u);
   EXPECT_EQ(refused.rfind("无法识别的参数：/x\r\n\r\n", 0), 0u) << refused;
 
-  // No console and no standard output: a message box, in a windowed start only.
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESTDHANDLES;  // all three null
-  PROCESS_INFORMATION info{};
-  std::wstring commandLine = L"\"" + SetupPath() + L"\" /bogus";
-  ASSERT_TRUE(CreateProcessW(SetupPath().c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                             DETACHED_PROCESS, nullptr, nullptr, &startup, &info));
-  const KernelHandle boxed(info.hProcess);
-  CloseHandle(info.hThread);
+  // Neither a console nor an output, in a windowed start: a message box.
+  const KernelHandle boxed = StartSetup(L"/bogus", true, id);
+  ASSERT_TRUE(boxed);
   HWND box = nullptr;
   for (int i = 0; i < 300 && box == nullptr; ++i, Sleep(100)) {
     for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w != nullptr;
          w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
       DWORD owner = 0;
       GetWindowThreadProcessId(w, &owner);
-      if (owner == info.dwProcessId && IsWindowVisible(w)) box = w;
+      if (owner == id && IsWindowVisible(w)) box = w;
     }
   }
   ASSERT_NE(box, nullptr);
@@ -324,10 +322,7 @@ TEST(UsageTest, GoesToTheParentsOutputOrAMessageBox) {
   GetDlgItemTextW(box, 0xFFFF, text, 2048);
   EXPECT_EQ(std::wstring(text).rfind(L"无法识别的参数：/bogus", 0), 0u);
   PostMessageW(box, WM_COMMAND, IDOK, 0);
-  DWORD exitCode = 0;
-  EXPECT_EQ(WaitForSingleObject(boxed.Get(), 30000), WAIT_OBJECT_0);
-  EXPECT_TRUE(GetExitCodeProcess(boxed.Get(), &exitCode));
-  EXPECT_EQ(exitCode, 1639u);
+  EXPECT_EQ(ExitCodeOf(boxed), 1639u);
 }
 
 }  // namespace
