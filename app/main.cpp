@@ -1,12 +1,20 @@
-// Process entry: system check, single instance, COM, the main window and its message loop.
+// Process entry: the switches, system check, single instance, COM, then the main window and its
+// message loop, or the silent run.
 #include <windows.h>
 #include <objbase.h>
 
 #include <memory>
 
+#include "app/command_line.h"
 #include "app/delay_loaded_dlls.h"
+#include "app/result_codes.h"
+#include "app/silent_run.h"
+#include "app/usage.h"
 #include "base/handles.h"
 #include "base/module.h"
+#include "core/installer_log.h"
+#include "system/channel.h"
+#include "system/process_identity.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -78,33 +86,84 @@ int RunMessageLoop() {
   return result == 0 ? static_cast<int>(message.wParam) : kExitNormal;
 }
 
+// The first log lines of a run: its mode and switches, and a log copy that cannot be written.
+void LogStart(const lum::installer::CommandLine& line) {
+  using namespace lum::installer;
+  const DWORD copyError = line.logFile.empty() ? 0 : SetLogCopyFile(line.logFile);
+  AppendInstallerLog(L"install", std::wstring(L"mode=") + (line.silent ? L"silent" : L"windowed") +
+                                     L" switches=" + DescribeSwitches(line));
+  if (copyError != 0) {
+    AppendInstallerLog(L"install", L"log copy not written: " + line.logFile + L", error=" +
+                                       std::to_wstring(copyError));
+  }
+}
+
+// The whole installation without a window; the window's codes 1 and 2 become the silent
+// run's start-up failure.
+int RunSilent(const lum::installer::CommandLine& line) {
+  using namespace lum::installer;
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+    return static_cast<int>(ExitCodeFor(kOutcomeStartFailed));
+  }
+  SilentRunContext context;
+  context.channel = ReadEmbeddedChannel();
+  context.bingClickId = ResolveBingClickId(context.channel);
+  context.runningAsSystem = IsRunningAsLocalSystem();
+  const DWORD exitCode = RunSilentInstallation(line, context);
+  CoUninitialize();
+  return static_cast<int>(exitCode);
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   static_assert(sizeof(OSVERSIONINFOW) == 276);
+  using lum::installer::ExitCodeFor;
   RestrictDllSearchToSystem32();
+  lum::installer::CommandLine line;
+  std::wstring problem;
+  const bool understood = lum::installer::ParseCommandLine(GetCommandLineW(), line, problem);
+  const bool silent = line.silent;
+  if (!understood || line.usage) {
+    lum::installer::ShowUsage(problem, !silent);
+    return understood ? kExitNormal
+                      : static_cast<int>(ExitCodeFor(lum::installer::kOutcomeBadSwitch));
+  }
+
   if (!IsSupportedSystem()) {
+    if (silent) return static_cast<int>(ExitCodeFor(lum::installer::kOutcomeUnsupportedSystem));
     MessageBoxW(nullptr, L"安装器仅支持 Windows 10/11 x64 系统。", L"系统不受支持",
                 MB_ICONERROR | MB_OK);
     return kExitUnsupportedSystem;
   }
 
   lum::installer::KernelHandle mutex(CreateMutexW(nullptr, TRUE, kMutexName));
-  if (!mutex) return kExitMutexFailed;
+  if (!mutex) {
+    return silent ? static_cast<int>(ExitCodeFor(lum::installer::kOutcomeStartFailed))
+                  : kExitMutexFailed;
+  }
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    // A silent second start shows nothing and says so by its code; a windowed one shows the
+    // first instance's window.
+    if (silent) return static_cast<int>(ExitCodeFor(lum::installer::kOutcomeAnotherInstance));
     ActivateFirstInstance();
     return kExitNormal;
   }
-
-  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return kExitComFailed;
+  LogStart(line);
 
   int exitCode = kExitWindowFailed;
-  {
-    auto window = std::make_unique<lum::installer::MainWindow>(instance);
-    if (window->Create()) exitCode = RunMessageLoop();
-    // Destroying the window joins the controller's threads before COM goes away.
+  if (silent) {
+    exitCode = RunSilent(line);
+  } else if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+    return kExitComFailed;
+  } else {
+    {
+      auto window = std::make_unique<lum::installer::MainWindow>(instance);
+      if (window->Create()) exitCode = RunMessageLoop();
+      // Destroying the window joins the controller's threads before COM goes away.
+    }
+    CoUninitialize();
   }
-  CoUninitialize();
   // Held until everything else is gone, so a start during shutdown still finds the name.
   ReleaseMutex(mutex.Get());
   mutex.Reset();

@@ -29,6 +29,10 @@ void InstallerController::StartInstall(const InstallOptions& options) {
 
 void InstallerController::RequestCancel() { cancelRequested.store(true); }
 
+void InstallerController::WaitForRun() {
+  if (workerThread.joinable()) workerThread.join();
+}
+
 std::wstring InstallerController::ProposedInstallDirectory() const {
   if (installedApp.found) return installedApp.installLocation;
   return DefaultInstallDirectory();

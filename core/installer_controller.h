@@ -33,6 +33,8 @@ class InstallerController {
   // Window thread: starts a run unless one is still busy.
   void StartInstall(const InstallOptions& options);
   void RequestCancel();
+  // Returns once the run StartInstall started has ended (a windowless run waits here).
+  void WaitForRun();
 
   std::wstring ProposedInstallDirectory() const;
   [[nodiscard]] bool LaunchInstalledApplication(std::wstring& message);

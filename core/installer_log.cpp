@@ -8,6 +8,7 @@
 #include "base/handles.h"
 #include "base/text.h"
 #include "core/installer_controller.h"
+#include "core/installer_log.h"
 #include "system/protected_folder.h"
 
 namespace lum::installer {
@@ -41,20 +42,57 @@ KernelHandle OpenLog(const ProtectedFolder& folder) {
   return {};
 }
 
+// The administrator's copy: a path chosen on the command line, opened by name but used only when
+// it is a plain file with a single name, never a folder, a device or a link.
+std::wstring logCopyPath;
+
+KernelHandle OpenLogCopy(const std::wstring& path, DWORD& error) {
+  KernelHandle file(CreateFileW(path.c_str(), kAccess, kShare, nullptr, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) {
+    error = GetLastError();
+    return {};
+  }
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.Get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+      info.nNumberOfLinks != 1) {
+    error = ERROR_INVALID_NAME;
+    return {};
+  }
+  error = 0;
+  return file;
+}
+
+// Windows refuses write access to a read-only file; Wine running as root does not, so the
+// attribute is honoured explicitly.
+bool Writable(const KernelHandle& file) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  return GetFileInformationByHandle(file.Get(), &info) &&
+         !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+}
+
 }  // namespace
 
+DWORD SetLogCopyFile(const std::wstring& path) {
+  DWORD error = 0;
+  if (OpenLogCopy(path, error)) logCopyPath = path;
+  return error;
+}
+
 void InstallerController::WriteLog(const std::wstring& category, const std::wstring& message) {
+  AppendInstallerLog(category, message);
+}
+
+void AppendInstallerLog(const std::wstring& category, const std::wstring& message) {
   ProtectedFolder folder;
-  if (folder.Open() != 0) return;
-  const KernelHandle file = OpenLog(folder);
-  if (!file) return;
-  // Windows refuses write access to a read-only file; Wine running as root does not, so the
-  // attribute is honoured explicitly.
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(file.Get(), &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY)) {
-    return;
-  }
+  const KernelHandle file = folder.Open() == 0 ? OpenLog(folder) : KernelHandle();
+  DWORD ignored = 0;
+  const KernelHandle copy =
+      logCopyPath.empty() ? KernelHandle() : OpenLogCopy(logCopyPath, ignored);
+  const bool toFile = file && Writable(file);
+  const bool toCopy = copy && Writable(copy);
+  if (!toFile && !toCopy) return;
 
   SYSTEMTIME now{};
   GetLocalTime(&now);
@@ -72,7 +110,10 @@ void InstallerController::WriteLog(const std::wstring& category, const std::wstr
   line += WideToUtf8(message);
   line += "\r\n";
   DWORD written = 0;
-  WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  if (toFile)
+    WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  if (toCopy)
+    WriteFile(copy.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
 
 }  // namespace lum::installer

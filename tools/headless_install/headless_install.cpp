@@ -1,18 +1,18 @@
-// Runs one whole installation without a window: the controller against the compiled-in
-// manifest URL, questions answered from the command line, every status printed as a line.
+// Runs one whole installation without a window, through the product's own silent run, printing
+// every status as a line (the benchmarks read them).
 //   headless_install.exe [--channel ID] [--dir FOLDER] [--click-id ID] [--answer yes|no]
 //                        [--no-desktop-shortcut] [--no-start-menu-shortcut]
-// Exit code: 0 when the installation completed, 1 when it failed, 2 on a usage error.
+// --answer yes is /FORCECLOSEAPPLICATIONS. Exit code: the silent run's (0 when the installation
+// completed), 1639 on a usage error.
 #include <windows.h>
+#include <objbase.h>
 
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <string>
 
+#include "app/result_codes.h"
+#include "app/silent_run.h"
 #include "base/text.h"
-#include "core/build_config.h"
-#include "core/installer_controller.h"
 
 using namespace lum::installer;
 
@@ -27,61 +27,41 @@ void PrintLine(const std::wstring& line) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  std::wstring channel = L"baidu2";
-  bool answer = true;
-  InstallOptions options;
-  bool haveDirectory = false;
+  CommandLine line;
+  line.silent = true;
+  SilentRunContext context;
+  context.channel = L"baidu2";
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
     const bool hasValue = i + 1 < argc;
     if (arg == L"--channel" && hasValue) {
-      channel = argv[++i];
+      context.channel = argv[++i];
     } else if (arg == L"--dir" && hasValue) {
-      options.installDirectory = argv[++i];
-      haveDirectory = true;
+      line.installDirectory = argv[++i];
     } else if (arg == L"--click-id" && hasValue) {
-      options.bingClickId = argv[++i];
+      context.bingClickId = argv[++i];
     } else if (arg == L"--answer" && hasValue) {
-      answer = std::wstring(argv[++i]) == L"yes";
+      line.forceCloseApplications = std::wstring(argv[++i]) == L"yes";
     } else if (arg == L"--no-desktop-shortcut") {
-      options.desktopShortcut = false;
+      line.noDesktopShortcut = true;
     } else if (arg == L"--no-start-menu-shortcut") {
-      options.startMenuShortcut = false;
+      line.noStartMenuShortcut = true;
     } else {
       PrintLine(
           L"usage: headless_install.exe [--channel ID] [--dir FOLDER] [--click-id ID] "
           L"[--answer yes|no] [--no-desktop-shortcut] [--no-start-menu-shortcut]");
-      return 2;
+      return static_cast<int>(ExitCodeFor(kOutcomeBadSwitch));
     }
   }
-
-  std::mutex mutex;
-  std::condition_variable finished;
-  bool done = false;
-  InstallStage last = InstallStage::Welcome;
-  InstallerController controller(
-      channel, kManifestUrl,
-      [&](const InstallerStatus& status) {
-        PrintLine(L"status " + std::to_wstring(static_cast<int>(status.stage)) + L" " +
-                  std::to_wstring(status.progress) + L" " + status.message +
-                  (status.errorCode.empty() ? L"" : L" " + status.errorCode));
-        if (status.stage == InstallStage::Completed || status.stage == InstallStage::Failed) {
-          std::lock_guard lock(mutex);
-          done = true;
-          last = status.stage;
-          finished.notify_all();
-        }
-      },
-      [&](ConfirmationKind kind) {
-        PrintLine(L"question " + std::to_wstring(static_cast<int>(kind)) + L" answered " +
-                  (answer ? L"yes" : L"no"));
-        return answer;
-      });
-  if (!haveDirectory) options.installDirectory = controller.ProposedInstallDirectory();
-  PrintLine(L"install folder " + options.installDirectory);
-  controller.StartOpenEventThread();
-  controller.StartInstall(options);
-  std::unique_lock lock(mutex);
-  finished.wait(lock, [&] { return done; });
-  return last == InstallStage::Completed ? 0 : 1;
+  context.onStatus = [](const InstallerStatus& status) {
+    PrintLine(L"status " + std::to_wstring(static_cast<int>(status.stage)) + L" " +
+              std::to_wstring(status.progress) + L" " + status.message +
+              (status.errorCode.empty() ? L"" : L" " + status.errorCode));
+  };
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
+    return static_cast<int>(ExitCodeFor(kOutcomeStartFailed));
+  }
+  const DWORD exitCode = RunSilentInstallation(line, context);
+  CoUninitialize();
+  return static_cast<int>(exitCode);
 }

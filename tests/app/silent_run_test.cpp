@@ -1,0 +1,329 @@
+// The shipped program's silent run as a deployment tool sees it: the real executable started
+// with its switches against the release server, judged by its exit code, the package's record,
+// the registry, the log and the windows it shows (none).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/silent_run.h"
+#include "base/text.h"
+#include "system/install_location.h"
+#include "system/process_identity.h"
+#include "tests/core/workflow_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/demo_app_process.h"
+#include "tests/support/package_record.h"
+
+namespace lum::installer {
+namespace {
+
+using test::LoadPackage;
+using test::RouteOptions;
+
+constexpr DWORD kRunTimeoutMs = 90000;
+
+std::wstring SetupPath() { return test::OwnDirectory() + L"\\..\\app\\LumoraWebSetup.exe"; }
+
+bool HasVisibleWindow(DWORD processId) {
+  struct Search {
+    DWORD processId;
+    bool found;
+  } search{processId, false};
+  EnumWindows(
+      [](HWND window, LPARAM data) -> BOOL {
+        auto* s = reinterpret_cast<Search*>(data);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == s->processId && IsWindowVisible(window)) s->found = true;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+class SilentRunTest : public WorkflowTest {
+ protected:
+  // Runs the program with this raw argument text to its end; no window may show meanwhile.
+  DWORD RunSetup(const std::wstring& arguments, DWORD timeoutMs = kRunTimeoutMs) {
+    test::ChildProcess setup;
+    EXPECT_TRUE(setup.Start(SetupPath(), arguments)) << GetLastError();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+      EXPECT_FALSE(HasVisibleWindow(setup.Id())) << WideToUtf8(arguments);
+      if (const auto code = setup.Wait(50)) return *code;
+    }
+    ADD_FAILURE() << "still running: " << WideToUtf8(arguments);
+    return 0xFFFFFFFF;
+  }
+
+  std::vector<std::string> WorkflowEvents() {
+    std::vector<std::string> events;
+    const std::string key = "\"event\":\"";
+    for (const std::string& body : MetricsBodies()) {
+      const std::size_t at = body.find(key);
+      if (at == std::string::npos) continue;
+      const std::size_t from = at + key.size();
+      const std::string event = body.substr(from, body.find('"', from) - from);
+      if (event != "web_install_open") events.push_back(event);
+    }
+    return events;
+  }
+};
+
+TEST_F(SilentRunTest, WholeInstallationShowsNoWindowAndFollowsTheSwitches) {
+  RouteOptions slow;  // long enough for the window checks to see the download
+  slow.trickleChunk = 65536;
+  slow.trickleDelay = 0.05;
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"), slow);
+  const std::wstring copy = installRoot + L"\\admin logs.txt";
+  // Mixed case, a quoted switch with blanks, and the folder unquoted with blanks, last.
+  const std::wstring switches =
+      L"/s /NoDesktopShortcut /NOSTARTMENUSHORTCUT \"/LOG=" + copy + L"\" /D=" + installDirectory;
+  EXPECT_EQ(RunSetup(switches), 0u);
+
+  const test::PackageRecord record = test::ReadPackageRecord(installDirectory);
+  EXPECT_EQ(record.parameters,
+            L"/S /CHANNEL=" LUM_TEST_CHANNEL L" /DESKTOP_SHORTCUT=0 /START_MENU_SHORTCUT=0");
+  EXPECT_EQ(record.installDirectory, installDirectory);
+  const InstalledApplication installed = FindInstalledApplication();
+  EXPECT_TRUE(installed.found);
+  EXPECT_EQ(installed.displayVersion, L"2.0.0");
+  EXPECT_EQ(installed.installLocation, installDirectory);
+
+  const std::string log = Log();
+  const std::string mode =
+      " [install] mode=silent switches=/S /NODESKTOPSHORTCUT "
+      "/NOSTARTMENUSHORTCUT /LOG=" +
+      WideToUtf8(copy) + " /D=" + WideToUtf8(installDirectory) + "\r\n";
+  const std::size_t firstEnd = log.find("\r\n") + 2;
+  EXPECT_EQ(log.substr(19, firstEnd - 19), mode) << log;
+  EXPECT_TRUE(std::regex_match(log.substr(firstEnd),
+                               std::regex(R"([0-9: -]{19} \[complete\] elapsed_seconds=\d+\r\n)")))
+      << log;
+  EXPECT_EQ(test::ReadFileBytes(copy), log) << "the administrator's copy has every line";
+  EXPECT_EQ(WorkflowEvents(),
+            (std::vector<std::string>{"web_install_download_start", "web_install_download_success",
+                                      "web_install_verify_success", "web_install_start",
+                                      "web_install_success"}));
+  EXPECT_FALSE(test::PathExists(CachedPackage()));
+}
+
+TEST_F(SilentRunTest, FailuresEndWithTheirOwnCodes) {
+  const struct {
+    const char* name;
+    std::function<void()> serve;
+    const wchar_t* switches;  // the install folder follows
+    DWORD exitCode;
+  } cases[] = {
+      {"manifest server unavailable",
+       [this] {
+         RouteOptions unavailable;
+         unavailable.status = 503;
+         server.AddRoute(kManifestPath, unavailable);
+       },
+       L"/S", 20001},
+      {"package server refusing connections",
+       [this] {
+         std::string manifest = test::ManifestFor(server, LoadPackage(L"VIVOV3_Setup_x64.exe"));
+         const std::string from = ":" + std::to_string(server.Port()) + "/packages/";
+         manifest.replace(manifest.find(from), from.size(),
+                          ":" + std::to_string(test::ClosedLoopbackPort()) + "/packages/");
+         RouteOptions route;
+         route.body = manifest;
+         server.AddRoute(kManifestPath, route);
+       },
+       L"/S", 20005},
+      {"package of another signer", [this] { Serve(LoadPackage(L"verify\\other.exe")); }, L"/S",
+       20004},
+      {"package exit code 2", [this] { Serve(LoadPackage(L"VIVOV3_Setup_x64_exit2.exe")); }, L"/S",
+       112},
+      {"package exit code 3", [this] { Serve(LoadPackage(L"VIVOV3_Setup_x64_exit3.exe")); }, L"/S",
+       1603},
+      {"unknown switch", [] {}, L"/S /QUIET", 1639},
+      {"folder switch without a folder", [] {}, L"/S /D= ", 1639},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.Reset();
+    RemoveCacheFolders();
+    c.serve();
+    const std::wstring folder = c.exitCode == 1639 ? L"" : L" /D=" + installDirectory;
+    EXPECT_EQ(RunSetup(c.switches + folder), c.exitCode);
+    EXPECT_FALSE(FindInstalledApplication().found);
+    if (c.exitCode == 1639) {
+      EXPECT_TRUE(server.Requests().empty()) << "a refused command line does nothing";
+      EXPECT_FALSE(test::PathExists(JoinPath(CacheDirectory(), kLogFileName)));
+    }
+  }
+}
+
+TEST_F(SilentRunTest, RunningApplicationIsClosedOnlyWhenForced) {
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  test::DemoAppProcess app;
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe"), L"--ignore-close"));
+  // No one to ask: it fails at once instead of waiting for an answer.
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunSetup(L"/S /D=" + installDirectory, 30000), 20006u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_TRUE(app.IsRunning());
+
+  // Asked to close, ignoring it, terminated after the wait.
+  EXPECT_EQ(RunSetup(L"/S /FORCECLOSEAPPLICATIONS /D=" + installDirectory), 0u);
+  DWORD exitCode = 0;
+  EXPECT_TRUE(app.WaitForExit(1000, exitCode));
+  EXPECT_EQ(exitCode, 1u);
+  EXPECT_TRUE(FindInstalledApplication().found);
+}
+
+TEST_F(SilentRunTest, SecondStartWhileASilentRunIsBusy) {
+  RouteOptions slow;  // a download of several seconds
+  slow.trickleChunk = 16384;
+  slow.trickleDelay = 0.05;
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"), slow);
+  test::ChildProcess first;
+  ASSERT_TRUE(first.Start(SetupPath(), L"/S /D=" + installDirectory));
+  for (int i = 0; i < 300 && PackageRequests() == 0; ++i) Sleep(50);
+  ASSERT_GT(PackageRequests(), 0);
+
+  EXPECT_EQ(RunSetup(L"/S /D=" + installDirectory, 30000), 1618u);
+  // A windowed second start finds no window to raise and ends as it always did.
+  test::ChildProcess windowed;
+  ASSERT_TRUE(windowed.Start(SetupPath()));
+  EXPECT_EQ(windowed.Wait(30000), 0u);
+  EXPECT_FALSE(HasVisibleWindow(first.Id()));
+  EXPECT_EQ(first.Wait(kRunTimeoutMs), 0u);
+  EXPECT_EQ(PackageRequests(), 1);
+}
+
+// Under Wine every process runs as the logged-on user: the local system account's branch is
+// reached through the run's own parameter, which the program fills from its token. The token
+// check itself is IdentityTest below.
+TEST_F(SilentRunTest, LaunchAfterASilentInstallationButNotAsSystem) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  GetDesktopWindow();  // Wine starts its desktop shell for the first user of the desktop
+  CommandLine line;
+  line.silent = true;
+  line.launch = true;
+  line.installDirectory = installDirectory;
+  const std::wstring marker = JoinPath(installDirectory, test::kDefaultMarkerName);
+  for (const bool asSystem : {true, false}) {
+    SCOPED_TRACE(asSystem ? "as SYSTEM" : "as a user");
+    RemoveCacheFolders();
+    server.Reset();
+    Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+    SilentRunContext context;
+    context.channel = L"baidu2";
+    context.runningAsSystem = asSystem;
+    EXPECT_EQ(RunSilentInstallation(line, context), 0u);
+    EXPECT_EQ(WorkflowEvents().back(), "web_install_success") << "metrics are sent either way";
+    const bool noted =
+        Log().find("[install] running as SYSTEM: /LAUNCH ignored") != std::string::npos;
+    EXPECT_EQ(noted, asSystem) << Log();
+    EXPECT_EQ(test::WaitForFile(marker, asSystem ? 3000 : 30000), !asSystem);
+  }
+  TerminateApplication(kApplicationExeName);
+  CoUninitialize();
+}
+
+TEST(IdentityTest, OnlyTheLocalSystemSidCountsAsSystem) {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  const struct {
+    WELL_KNOWN_SID_TYPE type;
+    bool system;
+  } cases[] = {{WinLocalSystemSid, true},
+               {WinLocalServiceSid, false},
+               {WinNetworkServiceSid, false},
+               {WinBuiltinAdministratorsSid, false}};
+  for (const auto& c : cases) {
+    DWORD size = sizeof(sid);
+    ASSERT_TRUE(CreateWellKnownSid(c.type, nullptr, sid, &size));
+    EXPECT_EQ(IsLocalSystemSid(sid), c.system) << c.type;
+  }
+  EXPECT_FALSE(IsLocalSystemSid(nullptr));
+  EXPECT_FALSE(IsRunningAsLocalSystem()) << "the test bed runs as the logged-on user";
+}
+
+// Starts the program without ChildProcess's pipes: in this process's console, or detached from
+// any console with no standard handles at all.
+KernelHandle StartSetup(const wchar_t* arguments, bool detached, DWORD& id) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  if (detached) startup.dwFlags = STARTF_USESTDHANDLES;  // all three null
+  PROCESS_INFORMATION info{};
+  std::wstring line = L"\"" + SetupPath() + L"\" " + arguments;
+  if (!CreateProcessW(SetupPath().c_str(), line.data(), nullptr, nullptr, FALSE,
+                      detached ? DETACHED_PROCESS : 0, nullptr, nullptr, &startup, &info)) {
+    return {};
+  }
+  CloseHandle(info.hThread);
+  id = info.dwProcessId;
+  return KernelHandle(info.hProcess);
+}
+
+DWORD ExitCodeOf(const KernelHandle& process) {
+  DWORD code = 0xFFFFFFFF;
+  if (WaitForSingleObject(process.Get(), 30000) != WAIT_OBJECT_0) {
+    TerminateProcess(process.Get(), code);  // waiting for something: a message box?
+  } else {
+    GetExitCodeProcess(process.Get(), &code);
+  }
+  return code;
+}
+
+TEST(UsageTest, ToTheParentsConsoleItsOutputOrAMessageBox) {
+  FreeConsole();
+  ASSERT_TRUE(AllocConsole()) << GetLastError();
+  const KernelHandle screen(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+  DWORD id = 0;
+  EXPECT_EQ(ExitCodeOf(StartSetup(L"/?", false, id)), 0u);
+  CONSOLE_SCREEN_BUFFER_INFO buffer{};
+  ASSERT_TRUE(GetConsoleScreenBufferInfo(screen.Get(), &buffer));
+  std::wstring shown(static_cast<std::size_t>(buffer.dwSize.X) * buffer.dwSize.Y, L' ');
+  DWORD read = 0;
+  ASSERT_TRUE(ReadConsoleOutputCharacterW(screen.Get(), shown.data(),
+                                          static_cast<DWORD>(shown.size()), {0, 0}, &read));
+  FreeConsole();
+  for (const wchar_t* part : {L"/S ", L"/D=<目录>", L"/NODESKTOPSHORTCUT", L"/NOSTARTMENUSHORTCUT",
+                              L"/FORCECLOSEAPPLICATIONS", L"/LAUNCH", L"/LOG=<文件>",
+                              L"代表用户接受用户协议、隐私政策和会员服务协议"}) {
+    EXPECT_NE(shown.find(part), std::wstring::npos) << WideToUtf8(part);
+  }
+
+  // A silent start with a wrong switch, its output redirected: the reason, then the usage.
+  test::ChildProcess wrong;
+  ASSERT_TRUE(wrong.Start(SetupPath(), L"/S /x", true));
+  const std::string refused = wrong.ReadOutput();
+  EXPECT_EQ(wrong.Wait(30000), 1639u);
+  EXPECT_EQ(refused.rfind("无法识别的参数：/x\r\n\r\n", 0), 0u) << refused;
+
+  // Neither a console nor an output, in a windowed start: a message box.
+  const KernelHandle boxed = StartSetup(L"/bogus", true, id);
+  ASSERT_TRUE(boxed);
+  HWND box = nullptr;
+  for (int i = 0; i < 300 && box == nullptr; ++i, Sleep(100)) {
+    for (HWND w = FindWindowExW(nullptr, nullptr, L"#32770", nullptr); w != nullptr;
+         w = FindWindowExW(nullptr, w, L"#32770", nullptr)) {
+      DWORD owner = 0;
+      GetWindowThreadProcessId(w, &owner);
+      if (owner == id && IsWindowVisible(w)) box = w;
+    }
+  }
+  ASSERT_NE(box, nullptr);
+  wchar_t text[2048] = {};
+  GetDlgItemTextW(box, 0xFFFF, text, 2048);
+  EXPECT_EQ(std::wstring(text).rfind(L"无法识别的参数：/bogus", 0), 0u);
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(ExitCodeOf(boxed), 1639u);
+}
+
+}  // namespace
+}  // namespace lum::installer
