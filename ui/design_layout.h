@@ -22,6 +22,7 @@ struct DesignRect {
   constexpr bool Contains(float x, float y) const {
     return x >= left && x <= right && y >= top && y <= bottom;
   }
+  constexpr bool operator==(const DesignRect&) const = default;
 };
 
 // Design units to pixels and back for a window at the given DPI.

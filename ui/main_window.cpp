@@ -36,9 +36,10 @@ UINT SystemDpi() {
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, std::unique_ptr<TaskbarProgress> taskbarProgress,
-                       HighContrastQuery highContrastQuery)
+                       HighContrastQuery highContrastQuery, UiaApiSource uiaApiSource)
     : moduleInstance(instance),
       contrastQuery(highContrastQuery),
+      uiaApi(uiaApiSource),
       taskbar(std::move(taskbarProgress)) {
   // A factory that cannot be made stays null; the window then runs without what it provides.
   D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
@@ -54,6 +55,7 @@ MainWindow::~MainWindow() {
   // window after this line.
   std::unique_ptr<InstallerController> ending = std::move(controller);
   ending.reset();
+  accessibility.reset();
   if (window != nullptr && IsWindow(window)) {
     // Only when the loop did not run to its end: nothing may call back into this object.
     SetWindowLongPtrW(window, GWLP_USERDATA, 0);
@@ -255,7 +257,11 @@ void MainWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
   DiscardDeviceResources();
 }
 
-void MainWindow::Invalidate() { InvalidateRect(window, nullptr, FALSE); }
+void MainWindow::Invalidate() {
+  InvalidateRect(window, nullptr, FALSE);
+  // What is drawn next is what a client reads.
+  SyncAccessibility();
+}
 
 std::wstring MainWindow::PathEditText() const {
   if (pathEdit == nullptr) return {};

@@ -13,6 +13,7 @@
 #include "base/handles.h"
 #include "core/installer_controller.h"
 #include "core/installer_types.h"
+#include "ui/accessibility_server.h"
 #include "ui/focus_targets.h"
 #include "ui/high_contrast.h"
 #include "ui/page_painter.h"
@@ -31,12 +32,13 @@ inline constexpr int kHeroImageId = 103;
 
 class MainWindow {
  public:
-  // The taskbar's progress and the high-contrast setting are the system's unless a test
-  // records or sets them instead.
+  // The taskbar's progress, the high-contrast setting and UI Automation are the system's
+  // unless a test records or sets them instead.
   explicit MainWindow(
       HINSTANCE instance,
       std::unique_ptr<TaskbarProgress> taskbarProgress = std::make_unique<ShellTaskbarProgress>(),
-      HighContrastQuery highContrastQuery = &SystemHighContrast);
+      HighContrastQuery highContrastQuery = &SystemHighContrast,
+      UiaApiSource uiaApiSource = &LoadUiaApi);
   ~MainWindow();
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
@@ -48,6 +50,8 @@ class MainWindow {
   HWND Handle() const { return window; }
   // Seam for the test harness, which publishes workflow statuses through it from a thread.
   InstallerController* Controller() const { return controller.get(); }
+  // Seam for the test harness: the providers, once a WM_GETOBJECT has made them.
+  AccessibilityServer* Accessibility() const { return accessibility.get(); }
 
   // The callbacks the controller gets; they run on the worker thread. Once the window is gone
   // a status is dropped and a question is answered no at once.
@@ -110,12 +114,19 @@ class MainWindow {
   bool PlaceKeyboardFocus();  // true when the path field got the keys
   std::optional<FocusTarget> FocusRingTarget(const PageView& view);
 
+  // UI Automation (window_accessibility.cpp).
+  // The answer to WM_GETOBJECT of the window or its path field; none for other questions.
+  std::optional<LRESULT> OnGetObject(HWND target, WPARAM wParam, LPARAM lParam);
+  void SyncAccessibility();
+  void OnAccessibleAction(WPARAM wParam, LPARAM lParam);
+
   HINSTANCE moduleInstance;
   HWND window = nullptr;  // set on WM_NCCREATE, before any worker thread exists; never cleared
   HWND pathEdit = nullptr;
   ScopedFont pathEditFont;
   UINT dpi = 96;
   HighContrastQuery contrastQuery;
+  UiaApiSource uiaApi;
   bool highContrast = false;  // read at creation and again when the system says it changed
   ComPtr<ID2D1Factory> d2dFactory;
   ComPtr<IDWriteFactory> textFactory;
@@ -139,6 +150,7 @@ class MainWindow {
   std::size_t pageFocus = 0;
   std::size_t overlayFocus = 0;
   InstallStage focusStage = InstallStage::Failed;  // the page pageFocus belongs to
+  std::unique_ptr<AccessibilityServer> accessibility;  // made on the first client's question
 };
 
 }  // namespace lum::installer

@@ -58,6 +58,7 @@ LRESULT MainWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_DESTROY:
       if (controller) controller->RequestCancel();
+      accessibility.reset();
       PostQuitMessage(0);
       return 0;
     case WM_INSTALLER_STATUS:
@@ -66,6 +67,13 @@ LRESULT MainWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_INSTALLER_CONFIRM:
       OnInstallerConfirm(lParam);
       return 0;
+    case WM_INSTALLER_ACCESSIBLE_ACTION:
+      OnAccessibleAction(wParam, lParam);
+      return 0;
+    case WM_GETOBJECT: {
+      const std::optional<LRESULT> answer = OnGetObject(window, wParam, lParam);
+      return answer ? *answer : DefWindowProcW(window, message, wParam, lParam);
+    }
     case WM_KEYDOWN:
       if (OnKeyDown(wParam, lParam)) return 0;
       return DefWindowProcW(window, message, wParam, lParam);
@@ -78,6 +86,9 @@ LRESULT MainWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND:
       if (reinterpret_cast<HWND>(lParam) == pathEdit && HIWORD(wParam) == EN_SETFOCUS) {
         OnPathEditFocused();
+      }
+      if (reinterpret_cast<HWND>(lParam) == pathEdit && HIWORD(wParam) == EN_CHANGE) {
+        SyncAccessibility();  // the field is named with the path it shows
       }
       return DefWindowProcW(window, message, wParam, lParam);
     default:

@@ -31,6 +31,12 @@ LRESULT CALLBACK MainWindow::PathEditProc(HWND edit, UINT message, WPARAM wParam
     return 0;
   }
   if (message == WM_CHAR && (wParam == L'\t' || wParam == L'\x1b' || wParam == L'\r')) return 0;
+  if (message == WM_GETOBJECT) {
+    auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(GetParent(edit), GWLP_USERDATA));
+    const std::optional<LRESULT> answer =
+        self != nullptr ? self->OnGetObject(edit, wParam, lParam) : std::nullopt;
+    if (answer) return *answer;
+  }
   return CallWindowProcW(original, edit, message, wParam, lParam);
 }
 

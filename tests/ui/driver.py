@@ -185,6 +185,7 @@ class Driver:
         self.setup_exe = os.path.join(self.build, "app", "LumoraWebSetup.exe")
         self.harness_exe = os.path.join(self.build, "tests", "ui_harness.exe")
         self.probe_exe = os.path.join(self.build, "tests", "ui_probe.exe")
+        self.uia_client_exe = os.path.join(self.build, "tests", "uia_client.exe")
         self.shots = os.path.join(self.build, "screenshots")
         self.work = os.path.join(self.testbed, "scratch", "ui-driver")
         os.makedirs(self.shots, exist_ok=True)
@@ -268,6 +269,42 @@ class Driver:
             key, _, value = word.partition("=")
             fields[key] = value
         return fields
+
+    def screen_reader(self, count=1, interval_ms=0, timeout=10):
+        """What uia_client.exe, a UI Automation client in a process of its own, reads of the
+        window: per look a dict with "window" (control type, name), "children" (control type,
+        name, enabled, focus) and "field" (control type, focus, name; None while hidden).
+        Wine 8's cross-process UI Automation stalls now and then inside its COM calls (in the
+        client, on a node's parent); such a client is ended and the looks it completed count."""
+        path = os.path.join(self.work, "uia_client.out")
+        with open(path, "w+b") as out:
+            client = subprocess.Popen(["bash", self.wine_run, self.testbed, self.uia_client_exe,
+                                       str(count), str(interval_ms)], env=self.env,
+                                      stdin=subprocess.DEVNULL, stdout=out,
+                                      stderr=subprocess.DEVNULL, start_new_session=True)
+            try:
+                client.wait(timeout=timeout + count * interval_ms / 1000)
+            except subprocess.TimeoutExpired:
+                print(f"note: uia_client.exe stalled after {timeout} s and was ended")
+                os.killpg(client.pid, signal.SIGKILL)
+                client.wait(timeout=30)
+            out.seek(0)
+            text = out.read().decode("utf-8", "replace")
+        looks, look = [], {"window": None, "children": [], "field": None}
+        for line in text.splitlines():
+            kind, _, rest = line.partition(" ")
+            words, _, name = rest.partition(" name=")
+            fields = dict(word.partition("=")[::2] for word in words.split())
+            if kind == "window":
+                look["window"] = (fields.get("ct"), name)
+            elif kind == "child":
+                look["children"].append((fields["ct"], name, fields["enabled"], fields["focus"]))
+            elif kind == "field":
+                look["field"] = (fields["ct"], fields["focus"], name)
+            elif kind == "end":
+                looks.append(look)
+                look = {"window": None, "children": [], "field": None}
+        return looks
 
     def reg(self, *args):
         self.run("reg", *args)
@@ -384,6 +421,8 @@ class Driver:
         return image
 
     def open_window(self, exe, *args, name, env=None):
+        # Off the window: a pointer a scenario left over the install button would draw it hovered.
+        self.xdotool("mousemove", "0", "0")
         process = self.start(exe, *args, env=env)
         if not self.check(self.find_window(), f"{name}: window appears"):
             raise Failed(name)

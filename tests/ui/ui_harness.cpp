@@ -11,6 +11,20 @@
 //                                             that DPI, with the rectangle it would suggest
 //   contrast 0|1                              high contrast off or on, and the system's message
 //                                             that it changed
+//   uia dump FILE                             the window's UI Automation children, through the
+//                                             providers' own interfaces (as a screen reader in
+//                                             this process sees them), one line each:
+//                                             "ct=50000 name=... focus=0 rect=L,T,W,H invoke=1 toggle=-
+//                                             range=-" (toggle 0|1, range VALUE/MIN/MAX/READONLY)
+//   uia invoke|toggle|focus NAME              that pattern call on the child named NAME
+//   uia events FILE                           the UI Automation events raised since the last
+//                                             such command, one line each:
+//                                             "event ID NAME", "property ID NAME VALUE",
+//                                             "structure TYPE", "notification TEXT"
+//
+// No client sees UI Automation's events under Wine 8 (and raising a structure change there is a
+// stub that ends the process), so the harness's window raises them through a recorder, which
+// notes each one and passes it on to what the system has.
 //
 // Wine 8 cannot turn high contrast on (SPI_SETHIGHCONTRAST is a stub and SPI_GETHIGHCONTRAST
 // always reads off), so the harness's window reads the setting through a query the contrast
@@ -23,6 +37,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -30,11 +45,76 @@
 
 #include "base/text.h"
 #include "ui/main_window.h"
+#include "ui/uia_api.h"
 
 namespace lum::installer {
 namespace {
 
 std::atomic<bool> highContrastOn{false};
+
+std::mutex eventsMutex;
+std::vector<std::wstring> events;
+const UiaApi* systemUia = nullptr;
+
+std::wstring VariantText(const VARIANT& value) {
+  if (value.vt == VT_BSTR && value.bstrVal != nullptr) return value.bstrVal;
+  if (value.vt == VT_I4) return std::to_wstring(value.lVal);
+  if (value.vt == VT_R8) return std::to_wstring(static_cast<int>(value.dblVal));
+  return L"-";
+}
+
+std::wstring NameOf(IRawElementProviderSimple* element) {
+  VARIANT name;
+  VariantInit(&name);
+  element->GetPropertyValue(UIA_NamePropertyId, &name);
+  std::wstring text = VariantText(name);
+  VariantClear(&name);
+  return text;
+}
+
+void Note(std::wstring line) {
+  std::lock_guard lock(eventsMutex);
+  events.push_back(std::move(line));
+}
+
+HRESULT WINAPI RecordEvent(IRawElementProviderSimple* element, EVENTID id) {
+  Note(L"event " + std::to_wstring(id) + L" " + NameOf(element));
+  const auto raise = systemUia->raiseAutomationEvent;
+  return raise != nullptr ? raise(element, id) : S_OK;
+}
+
+HRESULT WINAPI RecordProperty(IRawElementProviderSimple* element, PROPERTYID id, VARIANT before,
+                              VARIANT after) {
+  Note(L"property " + std::to_wstring(id) + L" " + NameOf(element) + L" " + VariantText(after));
+  const auto raise = systemUia->raisePropertyChangedEvent;
+  return raise != nullptr ? raise(element, id, before, after) : S_OK;
+}
+
+HRESULT WINAPI RecordStructure(IRawElementProviderSimple* element, int type, int* id, int length) {
+  Note(L"structure " + std::to_wstring(type));
+  const auto raise = systemUia->raiseStructureChangedEvent;
+  return raise != nullptr ? raise(element, type, id, length) : S_OK;
+}
+
+HRESULT WINAPI RecordNotification(IRawElementProviderSimple* element, int kind, int processing,
+                                  BSTR text, BSTR activity) {
+  Note(L"notification " + std::wstring(text != nullptr ? text : L""));
+  const auto raise = systemUia->raiseNotificationEvent;
+  return raise != nullptr ? raise(element, kind, processing, text, activity) : S_OK;
+}
+
+const UiaApi* HarnessUia() {
+  static const UiaApi recorder = [] {
+    systemUia = LoadUiaApi();
+    UiaApi api = systemUia != nullptr ? *systemUia : UiaApi{};
+    api.raiseAutomationEvent = &RecordEvent;
+    api.raisePropertyChangedEvent = &RecordProperty;
+    api.raiseStructureChangedEvent = &RecordStructure;
+    api.raiseNotificationEvent = &RecordNotification;
+    return api;
+  }();
+  return systemUia != nullptr ? &recorder : nullptr;
+}
 
 bool HarnessHighContrast() { return highContrastOn.load() || SystemHighContrast(); }
 
@@ -56,6 +136,113 @@ std::vector<std::string> ReadLines(const std::wstring& path) {
     lines.push_back(line);
   }
   return lines;
+}
+
+std::wstring Number(double value) {
+  std::wstring text = std::to_wstring(value);
+  text.erase(text.find_last_not_of(L'0') + 1);
+  if (!text.empty() && text.back() == L'.') text.pop_back();
+  return text;
+}
+
+std::wstring Describe(IRawElementProviderSimple* element) {
+  std::wstring line;
+  VARIANT value;
+  VariantInit(&value);
+  element->GetPropertyValue(UIA_ControlTypePropertyId, &value);
+  line += L"ct=" + std::to_wstring(value.vt == VT_I4 ? value.lVal : 0);
+  VariantClear(&value);
+  element->GetPropertyValue(UIA_NamePropertyId, &value);
+  line += L" name=" + std::wstring(value.vt == VT_BSTR ? value.bstrVal : L"");
+  VariantClear(&value);
+  element->GetPropertyValue(UIA_HasKeyboardFocusPropertyId, &value);
+  line += std::wstring(L" focus=") + (value.vt == VT_BOOL && value.boolVal ? L"1" : L"0");
+  VariantClear(&value);
+  ComPtr<IRawElementProviderFragment> fragment;
+  UiaRect rect{};
+  if (SUCCEEDED(element->QueryInterface(__uuidof(IRawElementProviderFragment),
+                                        fragment.PutVoid()))) {
+    fragment->get_BoundingRectangle(&rect);
+  }
+  line += L" rect=" + Number(rect.left) + L"," + Number(rect.top) + L"," + Number(rect.width) +
+          L"," + Number(rect.height);
+  ComPtr<IUnknown> pattern;
+  element->GetPatternProvider(UIA_InvokePatternId, pattern.Put());
+  line += std::wstring(L" invoke=") + (pattern ? L"1" : L"0");
+  element->GetPatternProvider(UIA_TogglePatternId, pattern.Put());
+  ComPtr<IToggleProvider> toggle;
+  int state = -1;
+  if (pattern && SUCCEEDED(pattern.As(toggle))) toggle->get_ToggleState(&state);
+  line += L" toggle=" + (state < 0 ? std::wstring(L"-") : std::to_wstring(state));
+  element->GetPatternProvider(UIA_RangeValuePatternId, pattern.Put());
+  ComPtr<IRangeValueProvider> range;
+  line += L" range=";
+  if (pattern && SUCCEEDED(pattern.As(range))) {
+    double current = -1, minimum = -1, maximum = -1;
+    BOOL readOnly = FALSE;
+    range->get_Value(&current);
+    range->get_Minimum(&minimum);
+    range->get_Maximum(&maximum);
+    range->get_IsReadOnly(&readOnly);
+    line += Number(current) + L"/" + Number(minimum) + L"/" + Number(maximum) + L"/" +
+            (readOnly ? L"1" : L"0");
+  } else {
+    line += L"-";
+  }
+  return line;
+}
+
+// The providers answer on this thread as they would on UI Automation's own.
+void ExecuteUia(std::istringstream& words, MainWindow& window) {
+  std::string verb;
+  words >> verb;
+  std::string argument;
+  std::getline(words >> std::ws, argument);
+  // The question a client's first look asks; it makes the providers.
+  SendMessageW(window.Handle(), WM_GETOBJECT, 0, static_cast<LPARAM>(kUiaRootObjectId));
+  AccessibilityServer* server = window.Accessibility();
+  if (server == nullptr) return;
+  const std::vector<ComPtr<IRawElementProviderSimple>> children = server->Children();
+  if (verb == "events") {
+    std::wstring text;
+    {
+      std::lock_guard lock(eventsMutex);
+      for (const std::wstring& event : events) text += event + L"\n";
+      events.clear();
+    }
+    std::ofstream out(std::filesystem::path(FromUtf8(argument)), std::ios::binary);
+    out << WideToUtf8(text);
+    return;
+  }
+  if (verb == "dump") {
+    std::wstring text;
+    for (const auto& child : children) text += Describe(child.Get()) + L"\n";
+    std::ofstream out(std::filesystem::path(FromUtf8(argument)), std::ios::binary);
+    out << WideToUtf8(text);
+    return;
+  }
+  for (const auto& child : children) {
+    VARIANT name;
+    VariantInit(&name);
+    child->GetPropertyValue(UIA_NamePropertyId, &name);
+    const bool match = name.vt == VT_BSTR && FromUtf8(argument) == name.bstrVal;
+    VariantClear(&name);
+    if (!match) continue;
+    ComPtr<IUnknown> pattern;
+    if (verb == "invoke") {
+      child->GetPatternProvider(UIA_InvokePatternId, pattern.Put());
+      ComPtr<IInvokeProvider> invoke;
+      if (pattern && SUCCEEDED(pattern.As(invoke))) invoke->Invoke();
+    } else if (verb == "toggle") {
+      child->GetPatternProvider(UIA_TogglePatternId, pattern.Put());
+      ComPtr<IToggleProvider> toggle;
+      if (pattern && SUCCEEDED(pattern.As(toggle))) toggle->Toggle();
+    } else if (verb == "focus") {
+      ComPtr<IRawElementProviderFragment> fragment;
+      if (SUCCEEDED(child.As(fragment))) fragment->SetFocus();
+    }
+    return;
+  }
 }
 
 void Execute(const std::string& line, MainWindow& window, const std::wstring& answerFile) {
@@ -83,6 +270,8 @@ void Execute(const std::string& line, MainWindow& window, const std::wstring& an
     words >> on;
     highContrastOn.store(on != 0);
     SendMessageW(window.Handle(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+  } else if (verb == "uia") {
+    ExecuteUia(words, window);
   } else if (verb == "dpi") {
     int dpi = 96;
     words >> dpi;
@@ -106,7 +295,7 @@ int wmain(int argc, wchar_t** argv) {
   int exitCode = 3;
   {
     MainWindow window(GetModuleHandleW(nullptr), std::make_unique<ShellTaskbarProgress>(),
-                      &HarnessHighContrast);
+                      &HarnessHighContrast, &HarnessUia);
     if (window.Create()) {
       std::atomic<bool> stop{false};
       std::thread driver([&] {

@@ -1,0 +1,64 @@
+// The window's side of UI Automation: made on the first question a client asks, it answers
+// WM_GETOBJECT for the window and its path field, takes each new state of the window and says
+// what changed (focus, names, values, a new page or overlay, a failure to read out), and cuts the
+// providers loose when the window goes.
+#pragma once
+
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ui/accessible_elements.h"
+#include "ui/uia_providers.h"
+
+namespace lum::installer {
+
+class AccessibilityServer {
+ public:
+  // Null when the system has no UI Automation (api is null).
+  static std::unique_ptr<AccessibilityServer> Create(const UiaApi* api, HWND window, HWND field,
+                                                     std::wstring title);
+  ~AccessibilityServer();  // disconnects
+  AccessibilityServer(const AccessibilityServer&) = delete;
+  AccessibilityServer& operator=(const AccessibilityServer&) = delete;
+
+  // WM_GETOBJECT of the window and of the field, when it asks for UI Automation's root.
+  LRESULT AnswerWindow(WPARAM wParam, LPARAM lParam);
+  LRESULT AnswerField(WPARAM wParam, LPARAM lParam);
+  static bool AsksForUia(LPARAM lParam);
+
+  // Window thread: what is on screen now. structure names the page or overlay; elements are its
+  // list; focusIndex the Tab order's place; scale pixels per design unit.
+  void Update(std::uint32_t structure, std::vector<AccessibleElement> elements, int focusIndex,
+              float scale);
+  // The element a provider's posted action names, while it is still on screen.
+  std::optional<AccessibleElement> ActionTarget(WPARAM wParam, LPARAM lParam,
+                                                AccessibleAction& action) const;
+
+  // The providers of the window and its current children, for a client in this process.
+  ComPtr<IRawElementProviderSimple> Root();
+  std::vector<ComPtr<IRawElementProviderSimple>> Children();
+
+ private:
+  AccessibilityServer(const UiaApi& api, HWND window, HWND field, std::wstring title);
+  void RaiseChanges(const std::vector<AccessibleElement>& before, int focusBefore,
+                    bool newStructure);
+  void RaisePropertyChange(std::size_t index, PROPERTYID property, VARIANT before, VARIANT after);
+
+  const UiaApi& api;
+  CO_MTA_USAGE_COOKIE mtaUsage = nullptr;
+  const HWND window;
+  const HWND field;
+  std::shared_ptr<AccessibleTree> tree;
+  ComPtr<IRawElementProviderSimple> fieldProvider;
+  std::optional<std::uint32_t> structure;  // none before the first update
+  std::vector<AccessibleElement> elements;
+  int focusIndex = -1;
+};
+
+}  // namespace lum::installer
