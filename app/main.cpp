@@ -149,17 +149,22 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     ActivateFirstInstance();
     return kExitNormal;
   }
-  LogStart(line);
 
   int exitCode = kExitWindowFailed;
   if (silent) {
+    LogStart(line);
     exitCode = RunSilent(line);
   } else if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
     return kExitComFailed;
   } else {
     {
       auto window = std::make_unique<lum::installer::MainWindow>(instance);
-      if (window->Create()) exitCode = RunMessageLoop();
+      // The log's first line comes once the first frame is up, so opening the protected folder
+      // does not delay it; nothing writes the log before a click.
+      if (window->Create()) {
+        LogStart(line);
+        exitCode = RunMessageLoop();
+      }
       // Destroying the window joins the controller's threads before COM goes away.
     }
     CoUninitialize();
