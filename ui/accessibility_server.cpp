@@ -44,8 +44,8 @@ std::unique_ptr<AccessibilityServer> AccessibilityServer::Create(const UiaApi* a
       new AccessibilityServer(*api, window, field, std::move(title)));
 }
 
-AccessibilityServer::AccessibilityServer(const UiaApi& uiaApi, HWND windowHandle,
-                                         HWND fieldHandle, std::wstring title)
+AccessibilityServer::AccessibilityServer(const UiaApi& uiaApi, HWND windowHandle, HWND fieldHandle,
+                                         std::wstring title)
     : api(uiaApi),
       window(windowHandle),
       field(fieldHandle),
@@ -139,8 +139,7 @@ void AccessibilityServer::RaiseChanges(const std::vector<AccessibleElement>& bef
     if (i >= before.size()) continue;
     const AccessibleElement& was = before[i];
     if (now.name != was.name) {
-      RaisePropertyChange(i, UIA_NamePropertyId, Variant(was.name).value,
-                          Variant(now.name).value);
+      RaisePropertyChange(i, UIA_NamePropertyId, Variant(was.name).value, Variant(now.name).value);
     }
     if (now.role == AccessibleRole::ProgressBar && now.value != was.value) {
       RaisePropertyChange(i, UIA_RangeValueValuePropertyId,
@@ -156,7 +155,8 @@ void AccessibilityServer::RaiseChanges(const std::vector<AccessibleElement>& bef
       GetFocus() == window) {
     const int focused = tree->FocusedChild();
     if (focused >= 0) {
-      if (const ComPtr<IRawElementProviderSimple> provider = tree->ChildProvider(static_cast<std::size_t>(focused))) {
+      if (const ComPtr<IRawElementProviderSimple> provider =
+              tree->ChildProvider(static_cast<std::size_t>(focused))) {
         api.raiseAutomationEvent(provider.Get(), uia::kFocusChangedEvent);
       }
     }
@@ -170,11 +170,10 @@ void AccessibilityServer::RaisePropertyChange(std::size_t index, PROPERTYID prop
   if (provider) api.raisePropertyChangedEvent(provider.Get(), property, before, after);
 }
 
-std::optional<AccessibleElement> AccessibilityServer::ActionTarget(
-    WPARAM wParam, LPARAM lParam, AccessibleAction& action) const {
+std::optional<AccessibleElement> AccessibilityServer::ActionTarget(WPARAM wParam, LPARAM lParam,
+                                                                   AccessibleAction& action) const {
   action = static_cast<AccessibleAction>(HIWORD(wParam));
   return tree->Element(static_cast<std::uint32_t>(lParam), LOWORD(wParam));
 }
-
 
 }  // namespace lum::installer

@@ -46,12 +46,11 @@ std::vector<AccessibleElement> AccessibleElementsFor(const PageView& view) {
     // The page under an overlay takes no clicks, the window glyphs included.
     const DialogTexts texts = TextsForDialog(view.dialog, view.message, view.errorCode);
     if (!texts.title.empty()) elements.push_back(Text(texts.title, layout::kDialogTitle));
-    const DesignRect body =
-        view.dialog == DialogKind::AgreementRequired
-            ? DesignRect{layout::kAgreementOriginX, layout::kAgreementOriginY,
-                         layout::kAgreementOriginX + layout::kAgreementWidth,
-                         layout::kAgreementOriginY + layout::kAgreementHeight}
-            : layout::kDialogBody;
+    const DesignRect body = view.dialog == DialogKind::AgreementRequired
+                                ? DesignRect{layout::kAgreementOriginX, layout::kAgreementOriginY,
+                                             layout::kAgreementOriginX + layout::kAgreementWidth,
+                                             layout::kAgreementOriginY + layout::kAgreementHeight}
+                                : layout::kDialogBody;
     elements.push_back(Text(texts.body, body));
     elements.back().alert = view.dialog == DialogKind::InstallError;
   } else {

@@ -17,12 +17,12 @@ enum class AccessibleRole { Button, CheckBox, Hyperlink, ProgressBar, Text, Edit
 
 struct AccessibleElement {
   AccessibleRole role = AccessibleRole::Text;
-  std::wstring name;  // the text it shows
-  DesignRect rect{};  // where a click on it lands, or where its text is drawn
-  bool checked = false;      // a check box's state
-  std::int32_t value = 0;    // a progress bar's percentage, 0-100
-  int focusIndex = -1;       // its place in the Tab order; -1 when the keyboard does not stop there
-  bool alert = false;        // read out as soon as it appears: a failure's message
+  std::wstring name;       // the text it shows
+  DesignRect rect{};       // where a click on it lands, or where its text is drawn
+  bool checked = false;    // a check box's state
+  std::int32_t value = 0;  // a progress bar's percentage, 0-100
+  int focusIndex = -1;     // its place in the Tab order; -1 when the keyboard does not stop there
+  bool alert = false;      // read out as soon as it appears: a failure's message
 };
 
 // In reading order. The path field is in the list although it is a window of its own, which

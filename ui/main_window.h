@@ -149,7 +149,7 @@ class MainWindow {
   bool focusHidden = true;
   std::size_t pageFocus = 0;
   std::size_t overlayFocus = 0;
-  InstallStage focusStage = InstallStage::Failed;  // the page pageFocus belongs to
+  InstallStage focusStage = InstallStage::Failed;      // the page pageFocus belongs to
   std::unique_ptr<AccessibilityServer> accessibility;  // made on the first client's question
 };
 

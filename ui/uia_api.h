@@ -29,11 +29,11 @@ inline constexpr EVENTID kStructureChangedEvent = 20002;
 inline constexpr EVENTID kFocusChangedEvent = 20005;
 inline constexpr EVENTID kLiveRegionChangedEvent = 20024;
 
-inline constexpr int kChildrenInvalidated = 2;       // StructureChangeType
-inline constexpr int kNotificationOther = 4;         // NotificationKind
-inline constexpr int kImportantMostRecent = 1;       // NotificationProcessing
-inline constexpr int kLiveAssertive = 2;             // LiveSetting
-inline constexpr int kToggleOff = 0;                 // ToggleState
+inline constexpr int kChildrenInvalidated = 2;  // StructureChangeType
+inline constexpr int kNotificationOther = 4;    // NotificationKind
+inline constexpr int kImportantMostRecent = 1;  // NotificationProcessing
+inline constexpr int kLiveAssertive = 2;        // LiveSetting
+inline constexpr int kToggleOff = 0;            // ToggleState
 inline constexpr int kToggleOn = 1;
 
 }  // namespace uia
@@ -56,7 +56,7 @@ IRangeValueProvider : public IUnknown {
  public:
   virtual HRESULT STDMETHODCALLTYPE SetValue(double value) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_Value(double* value) = 0;
-  virtual HRESULT STDMETHODCALLTYPE get_IsReadOnly(BOOL* readOnly) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_IsReadOnly(BOOL * readOnly) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_Maximum(double* value) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_Minimum(double* value) = 0;
   virtual HRESULT STDMETHODCALLTYPE get_LargeChange(double* value) = 0;
@@ -87,10 +87,10 @@ using UiaApiSource = const UiaApi* (*)();
 }  // namespace lum::installer
 
 #ifdef __CRT_UUID_DECL
-__CRT_UUID_DECL(lum::installer::IInvokeProvider, 0x54fcb24b, 0xe18e, 0x47a2, 0xb4, 0xd3, 0xec,
-                0xcb, 0xe7, 0x75, 0x99, 0xa2)
-__CRT_UUID_DECL(lum::installer::IToggleProvider, 0x56d00bd0, 0xc4f4, 0x433c, 0xa8, 0x36, 0x1a,
-                0x52, 0xa5, 0x7e, 0x08, 0x92)
+__CRT_UUID_DECL(lum::installer::IInvokeProvider, 0x54fcb24b, 0xe18e, 0x47a2, 0xb4, 0xd3, 0xec, 0xcb,
+                0xe7, 0x75, 0x99, 0xa2)
+__CRT_UUID_DECL(lum::installer::IToggleProvider, 0x56d00bd0, 0xc4f4, 0x433c, 0xa8, 0x36, 0x1a, 0x52,
+                0xa5, 0x7e, 0x08, 0x92)
 __CRT_UUID_DECL(lum::installer::IRangeValueProvider, 0x36dc7aef, 0x33e6, 0x4691, 0xaf, 0xe1, 0x2b,
                 0xe7, 0x27, 0x4b, 0x3d, 0x33)
 #endif

@@ -121,7 +121,8 @@ class WindowProvider final : public IRawElementProviderSimple,
         return S_OK;  // the window's host provider answers the rest
     }
   }
-  HRESULT STDMETHODCALLTYPE get_HostRawElementProvider(IRawElementProviderSimple** result) override {
+  HRESULT STDMETHODCALLTYPE
+  get_HostRawElementProvider(IRawElementProviderSimple** result) override {
     return tree->Api().hostProviderFromHwnd(tree->Window(), result);
   }
 
@@ -246,7 +247,8 @@ class ElementProvider final : public IRawElementProviderSimple,
     }
     return S_OK;
   }
-  HRESULT STDMETHODCALLTYPE get_HostRawElementProvider(IRawElementProviderSimple** result) override {
+  HRESULT STDMETHODCALLTYPE
+  get_HostRawElementProvider(IRawElementProviderSimple** result) override {
     *result = nullptr;
     return S_OK;
   }
@@ -370,7 +372,8 @@ HRESULT WindowProvider::ChildAsFragment(int index, IRawElementProviderFragment**
 HRESULT WindowProvider::Navigate(NavigateDirection direction,
                                  IRawElementProviderFragment** result) {
   *result = nullptr;
-  if (direction == NavigateDirection_FirstChild) return ChildAsFragment(tree->Sibling(-1, +1), result);
+  if (direction == NavigateDirection_FirstChild)
+    return ChildAsFragment(tree->Sibling(-1, +1), result);
   if (direction == NavigateDirection_LastChild) {
     return ChildAsFragment(tree->Sibling(std::numeric_limits<int>::max(), -1), result);
   }
@@ -429,7 +432,8 @@ class FieldProvider final : public IRawElementProviderSimple, private RefCounted
         return S_OK;
     }
   }
-  HRESULT STDMETHODCALLTYPE get_HostRawElementProvider(IRawElementProviderSimple** result) override {
+  HRESULT STDMETHODCALLTYPE
+  get_HostRawElementProvider(IRawElementProviderSimple** result) override {
     return tree->Api().hostProviderFromHwnd(tree->Field(), result);
   }
 
@@ -438,7 +442,6 @@ class FieldProvider final : public IRawElementProviderSimple, private RefCounted
 };
 
 }  // namespace
-
 
 ComPtr<IRawElementProviderSimple> MakeFieldProvider(std::shared_ptr<const AccessibleTree> tree) {
   ComPtr<IRawElementProviderSimple> provider;

@@ -14,8 +14,9 @@
 //   uia dump FILE                             the window's UI Automation children, through the
 //                                             providers' own interfaces (as a screen reader in
 //                                             this process sees them), one line each:
-//                                             "ct=50000 name=... focus=0 rect=L,T,W,H invoke=1 toggle=-
-//                                             range=-" (toggle 0|1, range VALUE/MIN/MAX/READONLY)
+//                                             "ct=50000 name=... focus=0 rect=L,T,W,H invoke=1
+//                                             toggle=- range=-" (toggle 0|1, range
+//                                             VALUE/MIN/MAX/READONLY)
 //   uia invoke|toggle|focus NAME              that pattern call on the child named NAME
 //   uia events FILE                           the UI Automation events raised since the last
 //                                             such command, one line each:
@@ -160,8 +161,8 @@ std::wstring Describe(IRawElementProviderSimple* element) {
   VariantClear(&value);
   ComPtr<IRawElementProviderFragment> fragment;
   UiaRect rect{};
-  if (SUCCEEDED(element->QueryInterface(__uuidof(IRawElementProviderFragment),
-                                        fragment.PutVoid()))) {
+  if (SUCCEEDED(
+          element->QueryInterface(__uuidof(IRawElementProviderFragment), fragment.PutVoid()))) {
     fragment->get_BoundingRectangle(&rect);
   }
   line += L" rect=" + Number(rect.left) + L"," + Number(rect.top) + L"," + Number(rect.width) +

@@ -58,8 +58,8 @@ std::string Utf8(const std::wstring& text) {
 void Print(const std::wstring& line) {
   const std::string utf8 = Utf8(line + L"\n");
   DWORD written = 0;
-  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()),
-            &written, nullptr);
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written,
+            nullptr);
 }
 
 std::wstring Property(const Api& api, HUIANODE node, PROPERTYID property) {
@@ -97,13 +97,13 @@ void PrintTree(const Api& api, HWND window) {
   if (FAILED(api.nodeFromHandle(window, &root)) || root == nullptr) {
     Print(L"window none");
   } else {
-    Print(L"window ct=" + Property(api, root, UIA_ControlTypePropertyId) +
-          L" name=" + Property(api, root, UIA_NamePropertyId));
+    Print(L"window ct=" + Property(api, root, UIA_ControlTypePropertyId) + L" name=" +
+          Property(api, root, UIA_NamePropertyId));
     for (HUIANODE child = Navigate(api, root, NavigateDirection_FirstChild); child != nullptr;) {
-      Print(L"child ct=" + Property(api, child, UIA_ControlTypePropertyId) +
-            L" enabled=" + Property(api, child, UIA_IsEnabledPropertyId) +
-            L" focus=" + Property(api, child, UIA_HasKeyboardFocusPropertyId) +
-            L" name=" + Property(api, child, UIA_NamePropertyId));
+      Print(L"child ct=" + Property(api, child, UIA_ControlTypePropertyId) + L" enabled=" +
+            Property(api, child, UIA_IsEnabledPropertyId) + L" focus=" +
+            Property(api, child, UIA_HasKeyboardFocusPropertyId) + L" name=" +
+            Property(api, child, UIA_NamePropertyId));
       HUIANODE next = Navigate(api, child, NavigateDirection_NextSibling);
       api.nodeRelease(child);
       child = next;
@@ -114,9 +114,9 @@ void PrintTree(const Api& api, HWND window) {
   HUIANODE node = nullptr;
   if (field != nullptr && IsWindowVisible(field) && SUCCEEDED(api.nodeFromHandle(field, &node)) &&
       node != nullptr) {
-    Print(L"field ct=" + Property(api, node, UIA_ControlTypePropertyId) +
-          L" focus=" + Property(api, node, UIA_HasKeyboardFocusPropertyId) +
-          L" name=" + Property(api, node, UIA_NamePropertyId));
+    Print(L"field ct=" + Property(api, node, UIA_ControlTypePropertyId) + L" focus=" +
+          Property(api, node, UIA_HasKeyboardFocusPropertyId) + L" name=" +
+          Property(api, node, UIA_NamePropertyId));
     api.nodeRelease(node);
   }
   Print(L"end");
