@@ -1,32 +1,31 @@
 #include "ui/uia_api.h"
 
-#include <bit>
+#include "base/module.h"
 
 namespace lum::installer {
 namespace {
 
+constexpr wchar_t kUiaDll[] = L"uiautomationcore.dll";
+
 template <typename F>
-void Find(HMODULE module, const char* name, F& function) {
-  function = std::bit_cast<F>(GetProcAddress(module, name));
+void Find(const char* name, F& function) {
+  function = LoadedFunction<F>(kUiaDll, name);
 }
 
 UiaApi Load() {
   UiaApi api;
   // Loaded on the first question from a client, so a start without one never pays for it; from
   // System32 only, like every DLL the elevated process loads. It stays loaded.
-  const HMODULE module =
-      LoadLibraryExW(L"uiautomationcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (module == nullptr) return api;
-  Find(module, "UiaReturnRawElementProvider", api.returnRawElementProvider);
-  Find(module, "UiaHostProviderFromHwnd", api.hostProviderFromHwnd);
-  Find(module, "UiaRaiseAutomationEvent", api.raiseAutomationEvent);
-  Find(module, "UiaRaiseAutomationPropertyChangedEvent", api.raisePropertyChangedEvent);
-  Find(module, "UiaRaiseStructureChangedEvent", api.raiseStructureChangedEvent);
-  Find(module, "UiaRaiseNotificationEvent", api.raiseNotificationEvent);
-  Find(module, "UiaDisconnectProvider", api.disconnectProvider);
+  if (LoadLibraryExW(kUiaDll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32) == nullptr) return api;
+  Find("UiaReturnRawElementProvider", api.returnRawElementProvider);
+  Find("UiaHostProviderFromHwnd", api.hostProviderFromHwnd);
+  Find("UiaRaiseAutomationEvent", api.raiseAutomationEvent);
+  Find("UiaRaiseAutomationPropertyChangedEvent", api.raisePropertyChangedEvent);
+  Find("UiaRaiseStructureChangedEvent", api.raiseStructureChangedEvent);
+  Find("UiaRaiseNotificationEvent", api.raiseNotificationEvent);
+  Find("UiaDisconnectProvider", api.disconnectProvider);
   // Wine 8 exports this one as a stub that ends the process when it is called.
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  if (ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr) {
+  if (LoadedFunction<FARPROC>(L"ntdll.dll", "wine_get_version") != nullptr) {
     api.raiseStructureChangedEvent = nullptr;
   }
   return api;

@@ -15,6 +15,8 @@
 #include <bit>
 #include <string>
 
+#include "base/text.h"
+
 namespace {
 
 using HUIANODE = void*;
@@ -46,17 +48,8 @@ bool Find(HMODULE module, const char* name, F& function) {
   return function != nullptr;
 }
 
-std::string Utf8(const std::wstring& text) {
-  const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(bytes), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), bytes,
-                      nullptr, nullptr);
-  return utf8;
-}
-
 void Print(const std::wstring& line) {
-  const std::string utf8 = Utf8(line + L"\n");
+  const std::string utf8 = lum::installer::WideToUtf8(line + L"\n");
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()), &written,
             nullptr);
