@@ -2,6 +2,11 @@
 // WM_GETOBJECT for the window and its path field, takes each new state of the window and says
 // what changed (focus, names, values, a new page or overlay, a failure to read out), and cuts the
 // providers loose when the window goes.
+//
+// The window thread never waits on a client: every UI Automation call that can reach one (the
+// events, the providers' disconnection, and under Wine the answers to WM_GETOBJECT) is made by
+// a service thread of the server's own, which the window thread hands work to and never waits
+// for. A client that stops answering, or a UI Automation stuck on one, stalls that thread only.
 #pragma once
 
 #include <windows.h>
@@ -18,12 +23,15 @@
 
 namespace lum::installer {
 
+class UiaService;
+
 class AccessibilityServer {
  public:
   // Null when the system has no UI Automation (api is null).
   static std::unique_ptr<AccessibilityServer> Create(const UiaApi* api, HWND window, HWND field,
                                                      std::wstring title);
-  ~AccessibilityServer();  // disconnects
+  // Ends the providers' service; their disconnection is left to the service thread.
+  ~AccessibilityServer();
   AccessibilityServer(const AccessibilityServer&) = delete;
   AccessibilityServer& operator=(const AccessibilityServer&) = delete;
 
@@ -43,19 +51,24 @@ class AccessibilityServer {
   // The providers of the window and its current children, for a client in this process.
   ComPtr<IRawElementProviderSimple> Root();
   std::vector<ComPtr<IRawElementProviderSimple>> Children();
+  // For a client in this process: true once the events of every update so far have been raised,
+  // false when that has not happened within timeoutMs.
+  bool WaitForEvents(DWORD timeoutMs);
 
  private:
   AccessibilityServer(const UiaApi& api, HWND window, HWND field, std::wstring title);
+  LRESULT Answer(int target, HWND handle, IRawElementProviderSimple* provider, WPARAM wParam,
+                 LPARAM lParam);
   void RaiseChanges(const std::vector<AccessibleElement>& before, int focusBefore,
                     bool newStructure);
-  void RaisePropertyChange(std::size_t index, PROPERTYID property, VARIANT before, VARIANT after);
 
   const UiaApi& api;
-  CO_MTA_USAGE_COOKIE mtaUsage = nullptr;
   const HWND window;
   const HWND field;
   std::shared_ptr<AccessibleTree> tree;
   ComPtr<IRawElementProviderSimple> fieldProvider;
+  std::shared_ptr<UiaService> service;
+  bool askedBefore = false;                // whether WM_GETOBJECT was answered before (Answer)
   std::optional<std::uint32_t> structure;  // none before the first update
   std::vector<AccessibleElement> elements;
   int focusIndex = -1;
