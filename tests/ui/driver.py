@@ -270,12 +270,11 @@ class Driver:
             fields[key] = value
         return fields
 
-    def screen_reader(self, count=1, interval_ms=0, timeout=10):
+    def screen_reader(self, count=1, interval_ms=0, timeout=20):
         """What uia_client.exe, a UI Automation client in a process of its own, reads of the
         window: per look a dict with "window" (control type, name), "children" (control type,
-        name, enabled, focus) and "field" (control type, focus, name; None while hidden).
-        Wine 8's cross-process UI Automation stalls now and then inside its COM calls (in the
-        client, on a node's parent); such a client is ended and the looks it completed count."""
+        name, enabled, focus) and "field" (control type, focus, name; None while hidden). A
+        client that does not finish its looks is a failure of the window's UI Automation."""
         path = os.path.join(self.work, "uia_client.out")
         with open(path, "w+b") as out:
             client = subprocess.Popen(["bash", self.wine_run, self.testbed, self.uia_client_exe,
@@ -285,9 +284,9 @@ class Driver:
             try:
                 client.wait(timeout=timeout + count * interval_ms / 1000)
             except subprocess.TimeoutExpired:
-                print(f"note: uia_client.exe stalled after {timeout} s and was ended")
                 os.killpg(client.pid, signal.SIGKILL)
                 client.wait(timeout=30)
+                raise Failed(f"uia_client.exe stalled: no answer for {timeout} s")
             out.seek(0)
             text = out.read().decode("utf-8", "replace")
         looks, look = [], {"window": None, "children": [], "field": None}
@@ -305,6 +304,22 @@ class Driver:
                 looks.append(look)
                 look = {"window": None, "children": [], "field": None}
         return looks
+
+    def stuck_screen_reader(self, timeout=30):
+        """A screen reader that stops answering in the middle of its walk: uia_client.exe holds
+        the window's node and its first child's, and its whole process is stopped (SIGSTOP);
+        end_all ends it."""
+        log = os.path.join(self.work, "uia_client.exe.log")
+        open(log, "wb").close()  # start() appends the client's output here
+        client = self.start(self.uia_client_exe, "stop")
+        deadline = time.time() + timeout
+        while time.time() < deadline and client.poll() is None:
+            with open(log, "rb") as f:
+                if b"stopped" in f.read():
+                    os.killpg(client.pid, signal.SIGSTOP)
+                    return client
+            time.sleep(0.1)
+        raise Failed("uia_client.exe did not get to the middle of its walk")
 
     def reg(self, *args):
         self.run("reg", *args)
