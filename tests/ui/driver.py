@@ -599,14 +599,17 @@ class Driver:
         self.port = setting["LUM_DEV_PORT"]
         self.desktop_keeper = setting.get("LUM_DESKTOP_KEEPER", "")
         # The https handler, for whoever opens a URL in the prefix: the recorder instead of
-        # winebrowser. Its log is named in the command: the shell has its own environment.
+        # winebrowser. Its log is named in the command: the shell has its own environment. A
+        # lane's test bed has it from the start (testbed.sh); another gets it for the scenario.
         self.opened_log = os.path.join(self.work, "opened.log")
-        recorder = os.path.join(self.build, "tests", "url_recorder.exe")
-        _, out = self.run("reg", "query", HTTPS_HANDLER, "/ve")
-        self.previous_handler = next((line.split("REG_SZ", 1)[1].strip() for line in out.splitlines()
-                                      if "REG_SZ" in line), "")
-        self.reg("add", HTTPS_HANDLER, "/ve", "/d",
-                 f'"{self.winpath(recorder)}" "%1" "{self.winpath(self.opened_log)}"', "/f")
+        self.previous_handler = ""
+        if not setting.get("LUM_HTTPS_RECORDER"):
+            recorder = os.path.join(self.build, "tests", "url_recorder.exe")
+            _, out = self.run("reg", "query", HTTPS_HANDLER, "/ve")
+            self.previous_handler = next((line.split("REG_SZ", 1)[1].strip()
+                                          for line in out.splitlines() if "REG_SZ" in line), "")
+            self.reg("add", HTTPS_HANDLER, "/ve", "/d",
+                     f'"{self.winpath(recorder)}" "%1" "{self.winpath(self.opened_log)}"', "/f")
         self.labels = Labels(os.path.join(self.work, "labels"), name)
         # Runs started by the page scenarios stay on the progress page: a slow download.
         self.serve_demo("--seconds", "200")

@@ -126,10 +126,24 @@ boot() {
     echo "testbed: could not trust the test root CA; see $testbed/wine.log" >&2
     return 1
   fi
-  # A new Wine 8 prefix reports Windows 7; the bootstrapper refuses anything before Windows 10.
-  wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f </dev/null >>"$testbed/wine.log" 2>&1
-  # 96 DPI unless a test changes it.
-  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f </dev/null >>"$testbed/wine.log" 2>&1
+  # One import, one Wine process: a new Wine 8 prefix reports Windows 7 and the bootstrapper
+  # refuses anything before Windows 10; 96 DPI unless a test changes it; in a lane, the https
+  # handler is the UI driver's URL recorder, which logs into the driver's scratch folder
+  # (tests/ui/driver.py), for the whole run.
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine]\r\n"Version"="win10"\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"LogPixels"=dword:00000060\r\n\r\n'
+    if [[ -n ${LUM_HTTPS_RECORDER:-} ]]; then
+      local command
+      command="\"$(winpath "$LUM_HTTPS_RECORDER")\" \"%1\" \"$(winpath "$testbed/scratch/ui-driver/opened.log")\""
+      command=${command//\\/\\\\}
+      command=${command//\"/\\\"}
+      printf '[HKEY_LOCAL_MACHINE\\Software\\Classes\\https\\shell\\open\\command]\r\n@="%s"\r\n\r\n' \
+        "$command"
+    fi
+  } >"$testbed/settings.reg"
+  wine regedit /S "$(winpath "$testbed/settings.reg")" </dev/null >>"$testbed/wine.log" 2>&1
   if [[ -n ${LUM_FONT_TOOL:-} ]]; then bash "$LUM_FONT_TOOL" "$WINEPREFIX" "$testbed" </dev/null >>"$testbed/wine.log" 2>&1; fi
   start_server
   cat >"$testbed/env" <<ENV
