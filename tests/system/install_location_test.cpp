@@ -85,10 +85,8 @@ TEST(InstallLocationTest, DefaultFolderIsProgramFilesVivov3) {
   EXPECT_EQ(DefaultInstallDirectory(), L"C:\\Program Files\\VIVOV3");
 }
 
-TEST(InstallLocationTest, CacheFolderIsMachineWideUnderProgramData) {
-  wchar_t programData[MAX_PATH] = {};
-  ASSERT_GT(GetEnvironmentVariableW(L"ProgramData", programData, MAX_PATH), 0u);
-  EXPECT_EQ(CacheDirectory(), std::wstring(programData) + L"\\VIVOV3\\InstallerCache");
+TEST(InstallLocationTest, WorkingFolderHasTheBootstrappersOwnNameUnderProgramFiles) {
+  EXPECT_EQ(CacheDirectory(), L"C:\\Program Files\\LUMWebBootstrapper");
 }
 
 TEST(InstallLocationTest, JoinAndParent) {
