@@ -202,52 +202,40 @@ TEST_F(SilentRunTest, SecondStartWhileASilentRunIsBusy) {
   EXPECT_EQ(PackageRequests(), 1);
 }
 
-// Bootstrappers in two logon sessions share the machine's working folder, so one installation
-// runs at a time. The test's own controller stands for the window of the other session (Wine has
-// one session, whose single-instance name would turn a second program away before that).
+// One installation at a time on the machine, whichever session: the test's own controller stands
+// for the window of another session (Wine's one session would turn a second program away first).
 TEST_F(SilentRunTest, OneInstallationAtATimeOnTheMachine) {
-  const auto requestsOf = [this](const char* path) {
-    int count = 0;
-    for (const auto& request : server.Requests()) count += request.path == path;
-    return count;
-  };
-  const auto logShows = [this](const std::string& line) {
+  const std::wstring release = L"C:\\lumora-package-release";  // the slow package waits for it
+  const auto logShows = [this](const char* line) {
     for (int i = 0; i < 600 && Log().find(line) == std::string::npos; ++i) Sleep(50);
     return Log().find(line) != std::string::npos;
   };
-  {
-    // The window's package runs: a silent run ends at once with 1618 and fetches nothing.
-    const test::PackageRelease release;  // the slow package installs once it is given
-    Serve(LoadPackage(L"VIVOV3_Setup_x64_slow.exe"));
-    Start();
-    recorder.WaitFor([](const InstallerStatus& s) { return s.stage == InstallStage::Installing; });
-    EXPECT_EQ(RunSetup(L"/S /D=" + installDirectory, 30000), 1618u);
-    EXPECT_EQ(requestsOf(kManifestPath), 1);
-    EXPECT_TRUE(logShows("[install] another installation is running on this computer: not started"))
-        << Log();
-    release.Give();
-    EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
-  }
+  // The window's package runs: a silent run ends at once with 1618.
+  DeleteFileW(release.c_str());
+  Serve(LoadPackage(L"VIVOV3_Setup_x64_slow.exe"));
+  Start();
+  recorder.WaitFor([](const InstallerStatus& s) { return s.stage == InstallStage::Installing; });
+  EXPECT_EQ(RunSetup(L"/S /D=" + installDirectory, 30000), 1618u);
+  EXPECT_TRUE(logShows("[install] another installation is running on this computer: not started"));
+  test::WriteFileBytes(release, "");
+  EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+  EXPECT_EQ(PackageRequests(), 1);
+
+  // A silent run's package runs: the window's run waits on its progress page, then goes on.
   controller.reset();
   recorder.Clear();
-  server.Reset();
-  Serve(LoadPackage(L"VIVOV3_Setup_x64_slow.exe"));
-  // A silent run's package runs: the window's run waits on its progress page, then goes on.
-  const test::PackageRelease release;
+  DeleteFileW(release.c_str());
   test::ChildProcess silent;
   ASSERT_TRUE(silent.Start(SetupPath(), L"/S /D=" + installDirectory));
   for (int i = 0; i < 600 && !IsApplicationRunning(kPackageFileName); ++i) Sleep(50);
-  ASSERT_TRUE(IsApplicationRunning(kPackageFileName));
   Start();
-  EXPECT_TRUE(logShows("[install] another installation is running on this computer: waiting"))
-      << Log();
-  EXPECT_EQ(requestsOf(kManifestPath), 1) << "the window's run has not begun";
+  EXPECT_TRUE(logShows("[install] another installation is running on this computer: waiting"));
   EXPECT_EQ(recorder.Statuses().back().status.stage, InstallStage::Preparing);
-  release.Give();
+  EXPECT_EQ(PackageRequests(), 2) << "the silent run's download only";
+  test::WriteFileBytes(release, "");
   EXPECT_EQ(silent.Wait(kRunTimeoutMs), 0u);
   EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
-  EXPECT_EQ(PackageRequests(), 2);
-  EXPECT_TRUE(FindInstalledApplication().found);
+  DeleteFileW(release.c_str());
 }
 
 // Under Wine every process runs as the logged-on user: the local system account's branch is

@@ -1,7 +1,5 @@
 #include "tests/support/package_record.h"
 
-#include <windows.h>
-
 #include <cstring>
 
 #include "system/install_location.h"
@@ -27,13 +25,5 @@ PackageRecord ReadPackageRecord(const std::wstring& folder) {
   }
   return record;
 }
-
-namespace {
-constexpr wchar_t kReleaseFile[] = L"C:\\lumora-package-release";
-}  // namespace
-
-PackageRelease::PackageRelease() { DeleteFileW(kReleaseFile); }
-PackageRelease::~PackageRelease() { DeleteFileW(kReleaseFile); }
-void PackageRelease::Give() const { WriteFileBytes(kReleaseFile, ""); }
 
 }  // namespace lum::test

@@ -20,15 +20,4 @@ struct PackageRecord {
 
 PackageRecord ReadPackageRecord(const std::wstring& folder);
 
-// The file the slow demo package waits for before it installs (tools/demo_package): missing
-// while this lives, until Give makes it.
-class PackageRelease {
- public:
-  PackageRelease();
-  ~PackageRelease();
-  PackageRelease(const PackageRelease&) = delete;
-  PackageRelease& operator=(const PackageRelease&) = delete;
-  void Give() const;
-};
-
 }  // namespace lum::test

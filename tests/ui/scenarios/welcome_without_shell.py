@@ -1,19 +1,15 @@
 """The welcome page with no desktop shell: a legal link opens nothing, and installer.log says
-so once an installation starts, not before."""
+so once an installation has started."""
 import os
-import shutil
 import time
 
 from driver import *  # noqa: F403 -- the layout's rectangles and colours, the pixel tests
 
 
 class Scenario:
-    def working_folder(self):
-        return os.path.join(self.testbed, "prefix", "drive_c", "Program Files",
-                            "LUMWebBootstrapper")
-
     def installer_log(self):
-        path = os.path.join(self.working_folder(), "installer.log")
+        path = os.path.join(self.testbed, "prefix", "drive_c", "Program Files",
+                            "LUMWebBootstrapper", "installer.log")
         if not os.path.exists(path):
             return ""
         with open(path, "rb") as f:
@@ -21,12 +17,10 @@ class Scenario:
 
     def scenario_welcome_without_shell(self):
         """With no desktop shell a legal link opens nothing, since the elevated window must not
-        open it itself. installer.log says so, but nothing touches the working folder until the
-        user starts an installation: then the run's mode line comes first and the waiting line
-        follows. The shell is really ended; Wine starts no new one, so the prefix's processes are
-        restarted afterwards."""
+        open it itself, and installer.log says so. The shell is really ended; Wine starts no new
+        one, so the prefix's processes are restarted afterwards."""
         open(self.opened_log, "w").close()
-        shutil.rmtree(self.working_folder(), ignore_errors=True)
+        logged_before = len(self.installer_log())
         process = self.open_window(self.setup_exe, name="no shell")
         try:
             self.wait_for(self.welcome_drawn, "no shell: welcome page drawn", timeout=60)
@@ -46,24 +40,21 @@ class Scenario:
             self.check(self.welcome_drawn(image) and
                        near(self.check_mark(image, 52, 516), RED_START, 4),
                        "no shell: the page and the agreement mark stay as they were")
-            self.check(not os.path.exists(self.working_folder()),
-                       "no shell: no working folder before an installation is started")
-
-            self.click(*centre(WELCOME_INSTALL))
-            self.wait_for(self.progress_shown, "no shell: the installation starts")
             url = f"https://localhost:{self.port}/html/android/lumora/privacy_policy.html"
             line = f"[legal] 无法通过桌面外壳打开：{url}\r\n"
+            self.check(line not in self.installer_log()[logged_before:],
+                       "no shell: the line waits until an installation starts")
+            self.click(*centre(WELCOME_INSTALL))
             deadline = time.time() + 30
-            while line not in self.installer_log() and time.time() < deadline:
+            while line not in self.installer_log()[logged_before:] and time.time() < deadline:
                 time.sleep(0.2)
-            lines = [text[20:] for text in self.installer_log().splitlines(keepends=True)]
-            self.check(lines[:2] == ["[install] mode=windowed switches=(none)\r\n", line],
-                       "no shell: installer.log has the run's mode, then the document that could "
-                       "not be opened", repr(lines[:3]))
+            self.check(line in self.installer_log()[logged_before:],
+                       "no shell: installer.log records the document that could not be opened",
+                       repr(self.installer_log()[logged_before:][-300:]))
             self.click(*CLOSE_GLYPH)
             self.wait_for(self.scrim_shown, "no shell: closing while busy asks first")
             self.click(*centre(DIALOG_CONFIRM))
-            self.wait_exit(process, "no shell: leaving the download ends with 0")
+            self.wait_exit(process, "no shell: closing ends with 0")
         finally:
             self.end_all()
             self.restart_prefix()
