@@ -73,6 +73,8 @@ inline void Font(HFONT h) { DeleteObject(h); }
 inline void Bstr(BSTR h) { SysFreeString(h); }
 inline void Local(HLOCAL h) { LocalFree(h); }
 inline void CoTaskMemory(PWSTR h) { CoTaskMemFree(h); }
+inline void PrivateNamespace(HANDLE h) { ClosePrivateNamespace(h, 0); }
+inline void BoundaryDescriptor(HANDLE h) { DeleteBoundaryDescriptor(h); }
 }  // namespace close
 
 using KernelHandle = UniqueHandle<HANDLE, close::Kernel>;
@@ -85,6 +87,10 @@ using ScopedBstr = UniqueHandle<BSTR, close::Bstr>;
 using LocalMemory = UniqueHandle<HLOCAL, close::Local>;
 // A string the shell or COM allocated (SHGetKnownFolderPath, IShellItem::GetDisplayName).
 using CoTaskMemString = UniqueHandle<PWSTR, close::CoTaskMemory>;
+// A private object namespace (CreatePrivateNamespaceW, OpenPrivateNamespaceW), closed without
+// destroying it, and the boundary descriptor that names it.
+using PrivateNamespaceHandle = UniqueHandle<HANDLE, close::PrivateNamespace>;
+using BoundaryDescriptorHandle = UniqueHandle<HANDLE, close::BoundaryDescriptor>;
 
 // Owning COM interface pointer.
 template <typename T>

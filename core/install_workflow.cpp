@@ -11,6 +11,7 @@
 #include "core/failure_details.h"
 #include "core/install_rules.h"
 #include "core/installer_controller.h"
+#include "core/installer_log.h"
 #include "core/package_installer.h"
 #include "manifest/manifest.h"
 #include "manifest/version.h"
@@ -81,6 +82,10 @@ class WrittenDigest {
 void InstallerController::Run(InstallOptions options) {
   const auto startTime = std::chrono::steady_clock::now();
   PublishStatus(InstallStage::Preparing, 0, kTextPreparing, L"");
+  // The log and its folder come with the first installation of the process.
+  BeginInstallerLog();
+  InstallationLock lock;  // released when the run ends, on this thread
+  if (!TakeInstallationLock(lock)) return;
   PayloadInfo offered;
   if (!Prepare(options, offered)) return;
 
@@ -90,6 +95,41 @@ void InstallerController::Run(InstallOptions options) {
   SendMetricsEvent("web_install_verify_success", L"");
   if (!CloseRunningApplication()) return;
   InstallPackage(std::move(options), folder, hold, startTime);
+}
+
+// One installation at a time on the machine: the working folder is shared by every logon
+// session. The window waits on its progress page until the other installation has ended (a
+// close ends the wait); a silent run ends at once.
+bool InstallerController::TakeInstallationLock(InstallationLock& lock) {
+  DWORD error = 0;
+  InstallationLock::Outcome outcome = lock.Acquire(false, cancelRequested, error);
+  if (outcome == InstallationLock::Outcome::Busy) {
+    if (!waitForOtherInstallation) {
+      WriteLog(L"install", L"another installation is running on this computer: not started");
+      metOtherInstallation.store(true);
+      return false;
+    }
+    WriteLog(L"install", L"another installation is running on this computer: waiting for it");
+    outcome = lock.Acquire(true, cancelRequested, error);
+    if (outcome == InstallationLock::Outcome::Held) {
+      WriteLog(L"install", L"the other installation has ended: continuing");
+    }
+  }
+  switch (outcome) {
+    case InstallationLock::Outcome::Held:
+      if (lock.WasAbandoned()) {
+        WriteLog(L"install", L"the installation before ended without releasing its lock");
+      }
+      return true;
+    case InstallationLock::Outcome::Cancelled:
+      return false;  // the window is closing
+    case InstallationLock::Outcome::Busy:
+    case InstallationLock::Outcome::Failed:
+      break;
+  }
+  WriteLog(L"cache", WithError(L"无法锁定安装缓存，error=", error));
+  PublishStatus(InstallStage::Failed, 0, kTextVerify, kErrorVerify);
+  return false;
 }
 
 // Manifest, installed version and disk space.
@@ -297,13 +337,21 @@ void InstallerController::InstallPackage(InstallOptions options, const Protected
   // What starts is what the hold keeps: the path must still name the held file, in the
   // protected folder.
   const std::wstring temp = TempFolderName();
-  if (!folder.Names(hold.Get(), kPackageFileName) || folder.MakeEmptyFolder(temp) != 0) {
+  KernelHandle tempHold;  // nobody renames or replaces the TEMP while the package uses it
+  if (!folder.Names(hold.Get(), kPackageFileName) || folder.MakeEmptyFolder(temp, tempHold) != 0) {
     message = L"无法启动完整安装包";
   } else {
-    ran = RunPackageInstaller(folder.PathOf(kPackageFileName), arguments, &cancelRequested,
-                              exitCode, message, folder.PathOf(temp));
+    ran = RunPackageInstaller(folder.PathOf(kPackageFileName), arguments, exitCode, message,
+                              folder.PathOf(temp));
   }
+  tempHold.Reset();
   folder.RemoveTree(temp);
+  if (ran && cancelRequested.load()) {
+    // The window closed meanwhile: a package that has started is never ended midway.
+    WriteLog(L"install",
+             L"cancel requested while the package ran: waited for it to end, exit code " +
+                 std::to_wstring(exitCode));
+  }
   if (!ran || exitCode != 0) {
     hold.Reset();  // the verified package stays for a retry
     if (cancelRequested.load()) {

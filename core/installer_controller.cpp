@@ -24,6 +24,7 @@ void InstallerController::StartInstall(const InstallOptions& options) {
     workerThread.join();
   }
   cancelRequested.store(false);
+  metOtherInstallation.store(false);
   workerThread = std::thread([this, copy = options]() mutable { Run(std::move(copy)); });
 }
 

@@ -15,6 +15,7 @@
 #include "core/installer_types.h"
 #include "net/transfer_failure.h"
 #include "system/install_location.h"
+#include "system/installation_lock.h"
 #include "system/protected_folder.h"
 
 namespace lum::installer {
@@ -35,6 +36,11 @@ class InstallerController {
   void RequestCancel();
   // Returns once the run StartInstall started has ended (a windowless run waits here).
   void WaitForRun();
+  // Whether a run that finds another installation running on the machine waits for it (the
+  // window, on its progress page; the default) or ends at once (a silent run).
+  void SetWaitForOtherInstallation(bool wait) { waitForOtherInstallation = wait; }
+  // True when the last run ended at once, without a status, because another installation ran.
+  bool MetOtherInstallation() const { return metOtherInstallation.load(); }
 
   std::wstring ProposedInstallDirectory() const;
   [[nodiscard]] bool LaunchInstalledApplication(std::wstring& message);
@@ -56,6 +62,7 @@ class InstallerController {
 
  private:
   void Run(InstallOptions options);
+  [[nodiscard]] bool TakeInstallationLock(InstallationLock& lock);
   // The stages of Run; each publishes its own failure and returns false after it.
   [[nodiscard]] bool Prepare(const InstallOptions& options, PayloadInfo& offered);
   [[nodiscard]] bool AcquirePackage(const PayloadInfo& offered, ProtectedFolder& folder,
@@ -81,6 +88,8 @@ class InstallerController {
   std::thread workerThread;
   std::thread openEventThread;
   std::atomic<bool> cancelRequested{false};
+  bool waitForOtherInstallation = true;
+  std::atomic<bool> metOtherInstallation{false};
 };
 
 }  // namespace lum::installer

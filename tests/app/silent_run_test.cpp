@@ -202,6 +202,42 @@ TEST_F(SilentRunTest, SecondStartWhileASilentRunIsBusy) {
   EXPECT_EQ(PackageRequests(), 1);
 }
 
+// One installation at a time on the machine, whichever session: the test's own controller stands
+// for the window of another session (Wine's one session would turn a second program away first).
+TEST_F(SilentRunTest, OneInstallationAtATimeOnTheMachine) {
+  const std::wstring release = L"C:\\lumora-package-release";  // the slow package waits for it
+  const auto logShows = [this](const char* line) {
+    for (int i = 0; i < 600 && Log().find(line) == std::string::npos; ++i) Sleep(50);
+    return Log().find(line) != std::string::npos;
+  };
+  // The window's package runs: a silent run ends at once with 1618.
+  DeleteFileW(release.c_str());
+  Serve(LoadPackage(L"VIVOV3_Setup_x64_slow.exe"));
+  Start();
+  recorder.WaitFor([](const InstallerStatus& s) { return s.stage == InstallStage::Installing; });
+  EXPECT_EQ(RunSetup(L"/S /D=" + installDirectory, 30000), 1618u);
+  EXPECT_TRUE(logShows("[install] another installation is running on this computer: not started"));
+  test::WriteFileBytes(release, "");
+  EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+  EXPECT_EQ(PackageRequests(), 1);
+
+  // A silent run's package runs: the window's run waits on its progress page, then goes on.
+  controller.reset();
+  recorder.Clear();
+  DeleteFileW(release.c_str());
+  test::ChildProcess silent;
+  ASSERT_TRUE(silent.Start(SetupPath(), L"/S /D=" + installDirectory));
+  for (int i = 0; i < 600 && !IsApplicationRunning(kPackageFileName); ++i) Sleep(50);
+  Start();
+  EXPECT_TRUE(logShows("[install] another installation is running on this computer: waiting"));
+  EXPECT_EQ(recorder.Statuses().back().status.stage, InstallStage::Preparing);
+  EXPECT_EQ(PackageRequests(), 2) << "the silent run's download only";
+  test::WriteFileBytes(release, "");
+  EXPECT_EQ(silent.Wait(kRunTimeoutMs), 0u);
+  EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+  DeleteFileW(release.c_str());
+}
+
 // Under Wine every process runs as the logged-on user: the local system account's branch is
 // reached through the run's own parameter, which the program fills from its token. The token
 // check itself is IdentityTest below.
