@@ -137,16 +137,19 @@ bool InstallerController::Prepare(const InstallOptions& options, PayloadInfo& of
   std::wstring message;
   bool networkFailed = false;
   TransferFailure fetchFailure;
-  if (!LoadManifest(message, networkFailed, &fetchFailure)) {
+  std::wstring detail;
+  if (!LoadManifest(message, networkFailed, &fetchFailure, &detail)) {
     WriteLog(L"manifest", message);
+    if (networkFailed && detail.empty()) detail = ManifestFetchDetail(message, fetchFailure);
+    if (!detail.empty()) WriteLog(L"manifest", detail);
     if (networkFailed) {
-      WriteLog(L"manifest", ManifestFetchDetail(message, fetchFailure));
       PublishStatus(InstallStage::Failed, 0, kTextNetwork, kErrorNetwork);
     } else {
       PublishStatus(InstallStage::Failed, 0, message, kErrorManifest);
     }
     return false;
   }
+  if (!detail.empty()) WriteLog(L"manifest", detail);
   offered = CurrentPayload().value_or(PayloadInfo{});
 
   // Installed version: the same version is installed again, an older one upgraded.
@@ -183,6 +186,7 @@ bool InstallerController::AcquirePackage(const PayloadInfo& offered, ProtectedFo
   }
 
   std::wstring message;
+  std::wstring note;
   VerificationFailure refused;
   DWORD error = 0;
   switch (folder.OpenFile(kPackageFileName, kHoldAccess, FILE_SHARE_READ, hold, error)) {
@@ -192,7 +196,8 @@ bool InstallerController::AcquirePackage(const PayloadInfo& offered, ProtectedFo
       break;
     case ProtectedFolder::Entry::File:
       if (VerifyPayloadFile(hold.Get(), folder.PathOf(kPackageFileName), offered.size,
-                            offered.sha256, kTrustedPublisher, {}, message, &refused)) {
+                            offered.sha256, kTrustedPublisher, {}, message, &refused, &note)) {
+        if (!note.empty()) WriteLog(L"verify", note);
         WriteLog(L"cache", L"validated payload reused");
         PublishStatus(InstallStage::Downloading, kDownloadShare, kTextInstalling, L"");
         PublishStatus(InstallStage::Verifying, 90, kTextInstalling, L"");
@@ -291,8 +296,11 @@ bool InstallerController::VerifyDownloadedPackage(const PayloadInfo& offered,
   hold = HoldReadOnly(std::move(writer));
   std::wstring message = L"无法读取安装包";
   VerificationFailure refused;
-  if (hold && VerifyPayloadFile(hold.Get(), folder.PathOf(kPackageFileName), offered.size,
-                                offered.sha256, kTrustedPublisher, digest, message, &refused)) {
+  std::wstring note;
+  if (hold &&
+      VerifyPayloadFile(hold.Get(), folder.PathOf(kPackageFileName), offered.size, offered.sha256,
+                        kTrustedPublisher, digest, message, &refused, &note)) {
+    if (!note.empty()) WriteLog(L"verify", note);
     return true;
   }
   hold.Reset();

@@ -51,9 +51,12 @@ class InstallerController {
   std::optional<PayloadInfo> CurrentPayload() const;
   InstallerStatus CurrentStatus() const;
 
-  // A failed fetch, when given, receives what the fetch saw.
+  // A failed fetch, when given, receives what the fetch saw. logDetail, when given, receives a
+  // line for the log beside the message: which check refused the manifest, what a failed
+  // signature fetch saw, or, on success, what could not be recorded; empty when there is none.
   [[nodiscard]] bool LoadManifest(std::wstring& message, bool& networkFailed,
-                                  TransferFailure* fetchFailure = nullptr);
+                                  TransferFailure* fetchFailure = nullptr,
+                                  std::wstring* logDetail = nullptr);
   void SendMetricsEvent(std::string_view eventName, const std::wstring& errorCode);
   void WriteLog(const std::wstring& category, const std::wstring& message);
 
