@@ -13,12 +13,12 @@
 #include "base/handles.h"
 #include "core/installer_controller.h"
 #include "core/installer_types.h"
-#include "ui/accessibility_server.h"
-#include "ui/focus_targets.h"
-#include "ui/high_contrast.h"
-#include "ui/page_painter.h"
-#include "ui/taskbar_button.h"
-#include "ui/taskbar_progress.h"
+#include "ui/accessibility/accessibility_server.h"
+#include "ui/page/controls.h"
+#include "ui/paint/high_contrast.h"
+#include "ui/paint/page_painter.h"
+#include "ui/shell/taskbar_button.h"
+#include "ui/shell/taskbar_progress.h"
 
 namespace lum::installer {
 

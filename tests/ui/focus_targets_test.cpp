@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "core/installer_types.h"
-#include "ui/focus_targets.h"
-#include "ui/page_painter.h"
+#include "ui/page/controls.h"
+#include "ui/paint/page_painter.h"
 
 namespace lum::installer {
 namespace {

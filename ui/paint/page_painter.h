@@ -13,9 +13,9 @@
 
 #include "base/handles.h"
 #include "core/installer_types.h"
-#include "ui/design_layout.h"
-#include "ui/focus_targets.h"
-#include "ui/palette.h"
+#include "ui/page/layout.h"
+#include "ui/page/controls.h"
+#include "ui/paint/palette.h"
 
 namespace lum::installer {
 

@@ -1,4 +1,4 @@
-#include "ui/accessibility_server.h"
+#include "ui/accessibility/accessibility_server.h"
 
 #include <oleauto.h>
 

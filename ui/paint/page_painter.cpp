@@ -1,10 +1,10 @@
-#include "ui/page_painter.h"
+#include "ui/paint/page_painter.h"
 
 #include <algorithm>
 
 #include "core/build_config.h"
 #include "system/install_location.h"
-#include "ui/page_labels.h"
+#include "ui/page/texts.h"
 
 namespace lum::installer {
 namespace {

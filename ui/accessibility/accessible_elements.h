@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/design_layout.h"
+#include "ui/page/layout.h"
 
 namespace lum::installer {
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "base/handles.h"
-#include "ui/accessible_elements.h"
-#include "ui/uia_api.h"
+#include "ui/accessibility/accessible_elements.h"
+#include "ui/accessibility/uia_api.h"
 
 namespace lum::installer {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "ui/accessible_elements.h"
-#include "ui/uia_providers.h"
+#include "ui/accessibility/accessible_elements.h"
+#include "ui/accessibility/uia_providers.h"
 
 namespace lum::installer {
 

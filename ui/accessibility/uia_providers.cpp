@@ -1,4 +1,4 @@
-#include "ui/uia_providers.h"
+#include "ui/accessibility/uia_providers.h"
 
 #include <oleauto.h>
 

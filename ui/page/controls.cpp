@@ -1,7 +1,7 @@
-#include "ui/focus_targets.h"
+#include "ui/page/controls.h"
 
-#include "ui/page_labels.h"
-#include "ui/page_painter.h"
+#include "ui/page/texts.h"
+#include "ui/paint/page_painter.h"
 
 namespace lum::installer {
 

@@ -1,10 +1,10 @@
-#include "ui/accessible_elements.h"
+#include "ui/accessibility/accessible_elements.h"
 
 #include <algorithm>
 
 #include "core/installer_types.h"
-#include "ui/focus_targets.h"
-#include "ui/page_painter.h"
+#include "ui/page/controls.h"
+#include "ui/paint/page_painter.h"
 
 namespace lum::installer {
 namespace {
