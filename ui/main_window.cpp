@@ -12,6 +12,8 @@
 #include "base/module.h"
 #include "core/build_config.h"
 #include "system/channel.h"
+#include "system/install_location.h"
+#include "ui/paint/page_painter.h"
 
 namespace lum::installer {
 namespace {
@@ -63,7 +65,7 @@ MainWindow::~MainWindow() {
   }
   pathEditFont.Reset();
   options = InstallOptions{};
-  displayedStatus = InstallerStatus{};
+  view = PageView{};
   logoImage.Reset();
   heroImage.Reset();
   renderTarget.Reset();
@@ -111,6 +113,7 @@ bool MainWindow::Create() {
                              window, nullptr, moduleInstance, nullptr);
   LayoutPathEdit();
   SubclassPathEdit();
+  pageFocus = PageControls(view).initialFocus;
   // Focus cues start hidden; the first key that navigates shows them.
   SendMessageW(window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
 
@@ -126,6 +129,7 @@ bool MainWindow::Create() {
     SetWindowTextW(pathEdit, options.installDirectory.c_str());
     ShowWindow(pathEdit, SW_HIDE);
   }
+  OnPathChanged();
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
   return true;
@@ -215,33 +219,18 @@ void MainWindow::DiscardDeviceResources() {
   renderTarget.Reset();
 }
 
-PageView MainWindow::CurrentView() const {
-  PageView view;
-  view.stage = displayedStatus.stage;
-  view.progress = displayedStatus.progress;
-  view.message = displayedStatus.message;
-  view.errorCode = displayedStatus.errorCode;
-  view.dialog = dialogKind;
-  view.agreed = agreed;
-  view.desktopShortcut = desktopShortcutChecked;
-  view.startMenuShortcut = startMenuChecked;
-  if (view.stage == InstallStage::CustomOptions) view.installPath = PathEditText();
-  return view;
-}
-
 void MainWindow::Paint() {
   PAINTSTRUCT paint{};
   BeginPaint(window, &paint);
   CreateDeviceResources();
   if (renderTarget) {
-    PageView view = CurrentView();
-    view.heroImage = heroImage.Get();
-    view.logoImage = logoImage.Get();
-    view.focusRing = FocusRingTarget(view);
-    const PaintContext context{renderTarget.Get(), textFactory.Get(), hover, pressed,
-                               PaletteFor(highContrast)};
+    const PaintContext context{renderTarget.Get(),       textFactory.Get(), hover,          pressed,
+                               PaletteFor(highContrast), heroImage.Get(),   logoImage.Get()};
+    const std::optional<ControlId> ring =
+        focusHidden ? std::nullopt
+                    : (view.dialog != DialogKind::NoDialog ? overlayFocus : pageFocus);
     renderTarget->BeginDraw();
-    PaintWindow(context, view);
+    PaintWindow(context, view, ring);
     const HRESULT drawn = renderTarget->EndDraw();
     if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) DiscardDeviceResources();
   }
@@ -270,6 +259,15 @@ std::wstring MainWindow::PathEditText() const {
   std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1);
   const int copied = GetWindowTextW(pathEdit, buffer.data(), length + 1);
   return std::wstring(buffer.data(), static_cast<std::size_t>(std::max(copied, 0)));
+}
+
+void MainWindow::OnPathChanged() {
+  std::wstring text = PathEditText();
+  if (text == view.installPath) return;  // the field's notice of a text this window put there
+  view.installPath = std::move(text);
+  // Asked here, not at each paint: a paint must not wait on a drive.
+  view.freeSpace = AvailableDiskSpace(view.installPath);
+  Invalidate();
 }
 
 void MainWindow::ShowPathEdit(bool visible) {
