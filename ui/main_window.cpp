@@ -155,11 +155,10 @@ float MainWindow::PixelsPerDesignUnit() const { return DesignToPixelFactor(dpi);
 void MainWindow::LayoutPathEdit() {
   if (pathEdit == nullptr) return;
   const float f = PixelsPerDesignUnit();
-  SetWindowPos(pathEdit, nullptr, static_cast<int>(layout::kPathEdit.left * f),
-               static_cast<int>(layout::kPathEdit.top * f),
-               static_cast<int>((layout::kPathEdit.right - layout::kPathEdit.left) * f),
-               static_cast<int>((layout::kPathEdit.bottom - layout::kPathEdit.top) * f),
-               SWP_NOZORDER | SWP_NOACTIVATE);
+  const DesignRect& place = layout::kPathEdit;
+  SetWindowPos(pathEdit, nullptr, static_cast<int>(place.left * f), static_cast<int>(place.top * f),
+               static_cast<int>((place.right - place.left) * f),
+               static_cast<int>((place.bottom - place.top) * f), SWP_NOZORDER | SWP_NOACTIVATE);
   pathEditFont.Reset(CreateFontW(static_cast<int>(-22.0f * f), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
                                  FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                  CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
@@ -224,11 +223,16 @@ void MainWindow::Paint() {
   BeginPaint(window, &paint);
   CreateDeviceResources();
   if (renderTarget) {
-    const PaintContext context{renderTarget.Get(),       textFactory.Get(), hover,          pressed,
-                               PaletteFor(highContrast), heroImage.Get(),   logoImage.Get()};
-    const std::optional<ControlId> ring =
-        focusHidden ? std::nullopt
-                    : (view.dialog != DialogKind::NoDialog ? overlayFocus : pageFocus);
+    PaintContext context;
+    context.target = renderTarget.Get();
+    context.textFactory = textFactory.Get();
+    context.hover = hover;
+    context.pressed = pressed;
+    context.colours = PaletteFor(highContrast);
+    context.heroImage = heroImage.Get();
+    context.logoImage = logoImage.Get();
+    std::optional<ControlId> ring;  // once the keyboard has been used
+    if (!focusHidden) ring = view.dialog != DialogKind::NoDialog ? overlayFocus : pageFocus;
     renderTarget->BeginDraw();
     PaintWindow(context, view, ring);
     const HRESULT drawn = renderTarget->EndDraw();

@@ -138,6 +138,38 @@ const Control* ControlList::Find(ControlId id) const {
   return nullptr;
 }
 
+std::vector<Decoration> PageDecorations(const PageView& view) {
+  std::vector<Decoration> shown{{DecorationKind::Canvas, layout::kCanvas},
+                                {DecorationKind::Hero, layout::kHero}};
+  switch (view.page()) {
+    case Page::Welcome:
+      shown.push_back({DecorationKind::Logo, layout::kWelcomeLogo});
+      shown.push_back({DecorationKind::Title, layout::kWelcomeTitle, labels::kProductTitle});
+      break;
+    case Page::CustomOptions:
+      shown.push_back(
+          {DecorationKind::SpaceFigure, layout::kRequiredSpace, labels::kRequiredSpace});
+      shown.push_back(
+          {DecorationKind::SpaceFigure, layout::kFreeSpace, FreeSpaceText(view.freeSpace)});
+      break;
+    case Page::Progress:
+      shown.push_back({DecorationKind::Logo, layout::kProgressLogo});
+      shown.push_back({DecorationKind::Title, layout::kProgressTitle, labels::kProductTitle});
+      shown.push_back(
+          {DecorationKind::Percentage, layout::kProgressText, ProgressText(view.status.progress)});
+      break;
+    case Page::Completed:
+      shown.push_back({DecorationKind::Logo, layout::kProgressLogo});
+      break;
+  }
+  return shown;
+}
+
+std::vector<Decoration> OverlayDecorations(const PageView& view) {
+  if (view.dialog == DialogKind::NoDialog) return {};
+  return {{DecorationKind::Scrim, layout::kCanvas}, {DecorationKind::Card, layout::kDialogCard}};
+}
+
 ControlList PageControls(const PageView& view) {
   ControlList list;
   AddFrame(list.controls);

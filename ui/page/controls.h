@@ -82,6 +82,27 @@ struct ControlList {
   const Control* Find(ControlId id) const;
 };
 
+// What a page or overlay shows besides its controls.
+enum class DecorationKind {
+  Canvas,       // the background
+  Hero,         // the image across the top of every page
+  Logo,         // the logo image
+  Title,        // the product's name
+  SpaceFigure,  // the required and the free space on the options page
+  Percentage,   // the progress text under the bar
+  Scrim,        // the dimming under an overlay
+  Card,         // the overlay's card
+};
+struct Decoration {
+  DecorationKind kind;
+  DesignRect rect;
+  std::wstring text;
+};
+// The frame and the page's own, drawn before the page's controls.
+std::vector<Decoration> PageDecorations(const PageView& view);
+// The scrim and the card, drawn over the page before the overlay's controls; none without one.
+std::vector<Decoration> OverlayDecorations(const PageView& view);
+
 // The page the view's stage shows, whatever overlay is over it. Under a failure (the welcome
 // page) the page's own controls are shown only: until its overlay is answered only the window
 // glyphs answer.

@@ -161,8 +161,6 @@ void DrawProgress(const PaintContext& context, const Control& bar) {
   const DesignRect fill{bar.rect.left, bar.rect.top, 9.0f * static_cast<float>(bar.value),
                         bar.rect.bottom};
   FillRect(context, fill, context.colours.progressFill);
-  DrawLabel(context, bar.label, 22, DWRITE_FONT_WEIGHT_NORMAL, layout::kProgressText,
-            context.colours.label, DWRITE_TEXT_ALIGNMENT_CENTER);
 }
 
 // The sentence in dark text with the document titles in link colour.
@@ -251,27 +249,36 @@ void DrawControl(const PaintContext& context, const PageView& view, const Contro
   }
 }
 
-// What a page shows besides its controls: images, titles and the space figures.
-void DrawDecorations(const PaintContext& context, const PageView& view) {
-  switch (view.page()) {
-    case Page::Welcome:
-      DrawImage(context, context.logoImage, layout::kWelcomeLogo);
-      DrawLabel(context, labels::kProductTitle, 42, DWRITE_FONT_WEIGHT_BOLD, layout::kWelcomeTitle,
-                context.colours.text, DWRITE_TEXT_ALIGNMENT_CENTER);
+void DrawDecoration(const PaintContext& context, const Decoration& decoration) {
+  const DesignRect& rect = decoration.rect;
+  switch (decoration.kind) {
+    case DecorationKind::Canvas:
+      FillRect(context, rect, context.colours.canvas);
       return;
-    case Page::CustomOptions:
-      DrawLabel(context, labels::kRequiredSpace, 17, DWRITE_FONT_WEIGHT_NORMAL,
-                layout::kRequiredSpace, context.colours.label, DWRITE_TEXT_ALIGNMENT_CENTER);
-      DrawLabel(context, FreeSpaceText(view.freeSpace), 17, DWRITE_FONT_WEIGHT_NORMAL,
-                layout::kFreeSpace, context.colours.label, DWRITE_TEXT_ALIGNMENT_CENTER);
+    case DecorationKind::Hero:
+      DrawImage(context, context.heroImage, rect);
       return;
-    case Page::Progress:
-      DrawImage(context, context.logoImage, layout::kProgressLogo);
-      DrawLabel(context, labels::kProductTitle, 42, DWRITE_FONT_WEIGHT_BOLD, layout::kProgressTitle,
-                context.colours.text, DWRITE_TEXT_ALIGNMENT_CENTER);
+    case DecorationKind::Logo:
+      DrawImage(context, context.logoImage, rect);
       return;
-    case Page::Completed:
-      DrawImage(context, context.logoImage, layout::kProgressLogo);
+    case DecorationKind::Title:
+      DrawLabel(context, decoration.text, 42, DWRITE_FONT_WEIGHT_BOLD, rect, context.colours.text,
+                DWRITE_TEXT_ALIGNMENT_CENTER);
+      return;
+    case DecorationKind::SpaceFigure:
+      DrawLabel(context, decoration.text, 17, DWRITE_FONT_WEIGHT_NORMAL, rect,
+                context.colours.label, DWRITE_TEXT_ALIGNMENT_CENTER);
+      return;
+    case DecorationKind::Percentage:
+      DrawLabel(context, decoration.text, 22, DWRITE_FONT_WEIGHT_NORMAL, rect,
+                context.colours.label, DWRITE_TEXT_ALIGNMENT_CENTER);
+      return;
+    case DecorationKind::Scrim:
+      FillRect(context, rect, context.colours.scrim);
+      return;
+    case DecorationKind::Card:
+      FillRoundedRect(context, rect, 12, context.colours.card);
+      DrawOutline(context, rect, 12);
       return;
   }
 }
@@ -328,18 +335,14 @@ void PaintWindow(const PaintContext& context, const PageView& view,
                  std::optional<ControlId> focusRing) {
   if (context.target == nullptr) return;
   context.target->SetTransform(D2D1::Matrix3x2F::Scale(kDesignScale, kDesignScale));
-  FillRect(context, layout::kCanvas, context.colours.canvas);
-  DrawImage(context, context.heroImage, layout::kHero);
-  DrawDecorations(context, view);
+  for (const Decoration& decoration : PageDecorations(view)) DrawDecoration(context, decoration);
   const ControlList page = PageControls(view);
   for (const Control& control : page.controls) DrawControl(context, view, control);
-  const ControlList overlay = OverlayControls(view);
-  if (view.dialog != DialogKind::NoDialog) {
-    FillRect(context, layout::kCanvas, context.colours.scrim);
-    FillRoundedRect(context, layout::kDialogCard, 12, context.colours.card);
-    DrawOutline(context, layout::kDialogCard, 12);
-    for (const Control& control : overlay.controls) DrawControl(context, view, control);
+  for (const Decoration& decoration : OverlayDecorations(view)) {
+    DrawDecoration(context, decoration);
   }
+  const ControlList overlay = OverlayControls(view);
+  for (const Control& control : overlay.controls) DrawControl(context, view, control);
   const ControlList& input = view.dialog != DialogKind::NoDialog ? overlay : page;
   if (const Control* focused = focusRing ? input.Find(*focusRing) : nullptr) {
     DrawFocusRing(context, *focused);
