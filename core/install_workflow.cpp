@@ -241,7 +241,8 @@ bool InstallerController::DownloadPackage(const PayloadInfo& offered, const Prot
   int factor = 1;
   for (int attempt = 0; attempt < kDownloadAttempts; ++attempt, factor *= 2) {
     if (cancelRequested.load()) break;
-    PublishStatus(InstallStage::Downloading, 0, kTextInstalling, L"");
+    // Each attempt starts the bar at 0, and says so even where the last one ended at 0.
+    PublishStatus(InstallStage::Downloading, 0, kTextInstalling, L"", Publish::Always);
     TransferFailure failure;
     if (!writer) {
       failure.winError =

@@ -46,8 +46,12 @@ class InstallerController {
   [[nodiscard]] bool LaunchInstalledApplication(std::wstring& message);
   void StartOpenEventThread();
 
+  // A status equal to the last one (stage, progress, message and code) is not passed on: a
+  // download reports every buffer it reads, but its percentage moves about 85 times. Always
+  // passes it on regardless, for a status that marks an event of its own (a new attempt).
+  enum class Publish { Changes, Always };
   void PublishStatus(InstallStage stage, std::int32_t progress, std::wstring message,
-                     std::wstring errorCode);
+                     std::wstring errorCode, Publish when = Publish::Changes);
   std::optional<PayloadInfo> CurrentPayload() const;
   InstallerStatus CurrentStatus() const;
 
