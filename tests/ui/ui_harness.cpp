@@ -51,7 +51,7 @@
 
 #include "base/text.h"
 #include "ui/main_window.h"
-#include "ui/uia_api.h"
+#include "ui/accessibility/uia_api.h"
 
 namespace lum::installer {
 namespace {
@@ -119,10 +119,10 @@ HRESULT WINAPI RecordNotification(IRawElementProviderSimple* element, int kind, 
   return raise != nullptr ? raise(element, kind, processing, text, activity) : S_OK;
 }
 
-// Answering a client; letting go of a window's bookkeeping (no provider) reaches none.
+// Answering a client, or letting go of what UI Automation keeps for a window that goes.
 LRESULT WINAPI ReturnProvider(HWND window, WPARAM wParam, LPARAM lParam,
                               IRawElementProviderSimple* provider) {
-  if (provider != nullptr) ReachClient();
+  ReachClient();
   return systemUia->returnRawElementProvider(window, wParam, lParam, provider);
 }
 

@@ -4,9 +4,9 @@
 // providers loose when the window goes.
 //
 // The window thread never waits on a client: every UI Automation call that can reach one (the
-// events, the providers' disconnection, and under Wine the answers to WM_GETOBJECT) is made by
-// a service thread of the server's own, which the window thread hands work to and never waits
-// for. A client that stops answering, or a UI Automation stuck on one, stalls that thread only.
+// events, the providers' disconnection, letting go of the windows' bookkeeping, and under Wine
+// the answers to WM_GETOBJECT) is made by the server's service thread (uia_service.h), which the
+// window thread hands work to and never waits for.
 #pragma once
 
 #include <windows.h>
@@ -18,19 +18,19 @@
 #include <string>
 #include <vector>
 
-#include "ui/accessible_elements.h"
-#include "ui/uia_providers.h"
+#include "base/variant.h"
+#include "ui/accessibility/uia_providers.h"
+#include "ui/accessibility/uia_service.h"
+#include "ui/page/controls.h"
 
 namespace lum::installer {
-
-class UiaService;
 
 class AccessibilityServer {
  public:
   // Null when the system has no UI Automation (api is null).
   static std::unique_ptr<AccessibilityServer> Create(const UiaApi* api, HWND window, HWND field,
                                                      std::wstring title);
-  // Ends the providers' service; their disconnection is left to the service thread.
+  // Hands the disconnection of the providers to the service thread.
   ~AccessibilityServer();
   AccessibilityServer(const AccessibilityServer&) = delete;
   AccessibilityServer& operator=(const AccessibilityServer&) = delete;
@@ -40,13 +40,12 @@ class AccessibilityServer {
   LRESULT AnswerField(WPARAM wParam, LPARAM lParam);
   static bool AsksForUia(LPARAM lParam);
 
-  // Window thread: what is on screen now. structure names the page or overlay; elements are its
-  // list; focusIndex the Tab order's place; scale pixels per design unit.
-  void Update(std::uint32_t structure, std::vector<AccessibleElement> elements, int focusIndex,
-              float scale);
-  // The element a provider's posted action names, while it is still on screen.
-  std::optional<AccessibleElement> ActionTarget(WPARAM wParam, LPARAM lParam,
-                                                AccessibleAction& action) const;
+  // Window thread: what is on screen now. structure names the page or overlay; controls are the
+  // list that takes input; focus the keyboard's control; scale pixels per design unit.
+  void Update(std::uint32_t structure, std::vector<Control> controls,
+              std::optional<ControlId> focus, float scale);
+  // The control a provider's posted action names, while it is still on screen.
+  std::optional<Control> ActionTarget(WPARAM wParam, LPARAM lParam, AccessibleAction& action) const;
 
   // The providers of the window and its current children, for a client in this process.
   ComPtr<IRawElementProviderSimple> Root();
@@ -57,10 +56,12 @@ class AccessibilityServer {
 
  private:
   AccessibilityServer(const UiaApi& api, HWND window, HWND field, std::wstring title);
-  LRESULT Answer(int target, HWND handle, IRawElementProviderSimple* provider, WPARAM wParam,
-                 LPARAM lParam);
-  void RaiseChanges(const std::vector<AccessibleElement>& before, int focusBefore,
+  void RaiseChanges(const std::vector<Control>& before, std::optional<ControlId> focusBefore,
                     bool newStructure);
+  LRESULT Answer(std::size_t target, HWND handle, IRawElementProviderSimple* provider,
+                 WPARAM wParam, LPARAM lParam);
+  void Raise(UiaEvent::Kind kind, std::size_t child, int id, Variant before = {},
+             Variant after = {});
 
   const UiaApi& api;
   const HWND window;
@@ -70,8 +71,8 @@ class AccessibilityServer {
   std::shared_ptr<UiaService> service;
   bool askedBefore = false;                // whether WM_GETOBJECT was answered before (Answer)
   std::optional<std::uint32_t> structure;  // none before the first update
-  std::vector<AccessibleElement> elements;
-  int focusIndex = -1;
+  std::vector<Control> controls;
+  std::optional<ControlId> focus;
 };
 
 }  // namespace lum::installer
