@@ -81,8 +81,11 @@ class Scenario:
         self.expect_tree("completion page", COMPLETED, "立即体验")
         send("status 7 0 E_NETWORK 当前网络不可用，请检查网络连接")
         self.expect_tree("failure overlay: its message appears", FAILURE, "重新检测")
+        clicked = time.time()
         self.click(*centre(DIALOG_CANCEL))
-        self.wait_exit(process, "screen reader: the failure overlay's exit button ends the program")
+        if self.wait_exit(process,
+                          "screen reader: the failure overlay's exit button ends the program"):
+            print(f"note: closed {time.time() - clicked:.1f} s after the click (nothing stuck)")
 
         # A screen reader that stops answering in the middle of its walk, and from then on UI
         # Automation stuck on it (the harness's functions stop returning; Wine 8's COM stalls so
