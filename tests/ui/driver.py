@@ -376,6 +376,30 @@ class Driver:
                 subprocess.Popen(["bash", self.wine_run, self.testbed, self.desktop_keeper],
                                  env=self.env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                  start_new_session=True)
+            # Returns once it runs in the prefix, so that the test bed's stop ends it: one still
+            # starting then would bring up a wineserver of its own in the stopped prefix, and the
+            # next start of the test bed would fail on it.
+            deadline = time.time() + 60
+            while not self.prefix_runs(self.desktop_keeper):
+                if time.time() > deadline:
+                    raise Failed("the desktop keeper did not start again")
+                time.sleep(0.1)
+
+    def prefix_runs(self, exe):
+        """Whether a Windows program of this test bed's prefix runs exe (Wine names a process
+        after the program it runs once it is up)."""
+        prefix = ("WINEPREFIX=" + self.env["WINEPREFIX"]).encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    if not f.read().split(b"\0")[0].endswith(os.path.basename(exe).encode()):
+                        continue
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if prefix in f.read().split(b"\0"):
+                        return True
+            except OSError:
+                pass
+        return False
 
     def set_dpi(self, dpi):
         """LogPixels takes effect for a new wineserver: restart the test bed's persistent one."""

@@ -110,8 +110,16 @@ boot() {
   export DISPLAY
   DISPLAY=$(cat "$testbed/display")
   mkdir -p "$WINEPREFIX"
-  wineserver -p >/dev/null 2>&1 </dev/null  # one persistent wineserver for the run: faster starts
-  wineboot -i </dev/null >"$testbed/wine.log" 2>&1
+  # One persistent wineserver for the run: faster starts. It fails (2) when a server already runs
+  # for the new prefix: a Wine program of an earlier run that came up after that run's stop.
+  if ! wineserver -p >/dev/null 2>&1 </dev/null; then
+    echo "testbed: wineserver -p failed: a wineserver already runs for the new prefix" >&2
+    return 1
+  fi
+  if ! wineboot -i </dev/null >"$testbed/wine.log" 2>&1; then
+    echo "testbed: wineboot -i failed; see $testbed/wine.log" >&2
+    return 1
+  fi
   # The first boot of a fresh prefix leaves a second services.exe behind, after which no service
   # starts (no RpcSs: SHGetKnownFolderPath waits 10 s, out-of-process COM such as the desktop
   # shell's objects fails): restart the prefix's processes once.
@@ -146,7 +154,12 @@ boot() {
         "$command"
     fi
   } >"$testbed/settings.reg"
-  wine regedit /S "$(winpath "$testbed/settings.reg")" </dev/null >>"$testbed/wine.log" 2>&1
+  local settings
+  settings=$(winpath "$testbed/settings.reg")
+  if ! wine regedit /S "$settings" </dev/null >>"$testbed/wine.log" 2>&1; then
+    echo "testbed: the prefix's settings were not imported; see $testbed/wine.log" >&2
+    return 1
+  fi
   if [[ -n ${LUM_FONT_TOOL:-} ]]; then bash "$LUM_FONT_TOOL" "$WINEPREFIX" "$testbed" </dev/null >>"$testbed/wine.log" 2>&1; fi
   start_server
   cat >"$testbed/env" <<ENV
