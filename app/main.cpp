@@ -7,12 +7,14 @@
 
 #include "app/command_line.h"
 #include "app/delay_loaded_dlls.h"
+#include "app/proxy_choice.h"
 #include "app/result_codes.h"
 #include "app/silent_run.h"
 #include "app/usage.h"
 #include "base/handles.h"
 #include "base/module.h"
 #include "core/installer_log.h"
+#include "net/proxy.h"
 #include "system/channel.h"
 #include "system/process_identity.h"
 #include "ui/main_window.h"
@@ -86,8 +88,9 @@ int RunMessageLoop() {
   return result == 0 ? static_cast<int>(message.wParam) : kExitNormal;
 }
 
-// The first log lines of a run: its mode and switches, and a log copy that cannot be written.
-void LogStart(const lum::installer::CommandLine& line) {
+// The first log lines of a run: its mode and switches, a log copy that cannot be written, and a
+// proxy that was named.
+void LogStart(const lum::installer::CommandLine& line, const lum::installer::ProxyChoice& proxy) {
   using namespace lum::installer;
   const DWORD copyError = line.logFile.empty() ? 0 : SetLogCopyFile(line.logFile);
   AppendInstallerLog(L"install", std::wstring(L"mode=") + (line.silent ? L"silent" : L"windowed") +
@@ -96,6 +99,7 @@ void LogStart(const lum::installer::CommandLine& line) {
     AppendInstallerLog(L"install", L"log copy not written: " + line.logFile + L", error=" +
                                        std::to_wstring(copyError));
   }
+  if (!proxy.logLine.empty()) AppendInstallerLog(L"install", proxy.logLine);
 }
 
 // The whole installation without a window; the window's codes 1 and 2 become the silent
@@ -150,9 +154,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return kExitNormal;
   }
 
+  // Before anything goes out: the window's open event is sent as soon as it is made.
+  const lum::installer::ProxyChoice proxy = lum::installer::ChooseProxy(line);
+  lum::installer::UseNamedProxy(proxy.proxy);
+
   int exitCode = kExitWindowFailed;
   if (silent) {
-    LogStart(line);
+    LogStart(line, proxy);
     exitCode = RunSilent(line);
   } else if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
     return kExitComFailed;
@@ -162,7 +170,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       // The log's first line comes once the first frame is up, so opening the protected folder
       // does not delay it; nothing writes the log before a click.
       if (window->Create()) {
-        LogStart(line);
+        LogStart(line, proxy);
         exitCode = RunMessageLoop();
       }
       // Destroying the window joins the controller's threads before COM goes away.

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "net/https_request.h"
+#include "net/proxy.h"
 
 namespace lum::installer {
 namespace {
@@ -15,7 +16,15 @@ constexpr int kReceiveTimeoutMs = 30000;
 constexpr std::size_t kDocumentReadSize = 16384;
 constexpr std::size_t kDocumentLimit = 1048576;
 
+constexpr DWORD kProxyAuthenticationRequired = 407;
+
 }  // namespace
+
+void NoteProxyFailure(TransferFailure& failure, bool requestSent) {
+  if (requestSent || failure.httpStatus == kProxyAuthenticationRequired) {
+    failure.proxy = NamedProxy();
+  }
+}
 
 bool CrackHttpsUrl(const std::wstring& url, UrlParts& parts, std::wstring& message) {
   parts = UrlParts{};
@@ -51,8 +60,16 @@ bool OpenHttpsRequest(const std::wstring& url, const wchar_t* extraHeaders, WinH
   DWORD winError = 0;
   const bool opened = detail::SendHttpsRequest(url, spec, session, connection, request, statusCode,
                                                message, winError);
-  if (!opened && failure) *failure = TransferFailure{.winError = winError};
+  if (!opened && failure) {
+    *failure = TransferFailure{.winError = winError};
+    NoteProxyFailure(*failure, request.IsValid());
+  }
   return opened;
+}
+
+bool SetReceiveTimeout(HINTERNET request, int receiveMs) {
+  return WinHttpSetTimeouts(request, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
+                            receiveMs) != FALSE;
 }
 
 bool FetchSmallDocument(const std::wstring& url, std::string* body, std::wstring* message,
@@ -72,6 +89,7 @@ bool FetchSmallDocument(const std::wstring& url, std::string* body, std::wstring
   }
   if (status != 200) {
     seen.httpStatus = status;
+    NoteProxyFailure(seen, false);
     *message = L"安装配置服务返回异常状态";
     return false;
   }

@@ -29,6 +29,10 @@ struct UrlParts {
                                     WinHttpHandle& request, DWORD& statusCode,
                                     std::wstring& message, TransferFailure* failure = nullptr);
 
+// Gives an open request a receive time-out of its own for what follows (the body's reads); the
+// other time-outs stay the transport's. False when WinHTTP refused it.
+[[nodiscard]] bool SetReceiveTimeout(HINTERNET request, int receiveMs);
+
 // GETs a document of at most 1 MiB with status 200 into body. A failure, when given, receives
 // what the fetch saw; it tells something only when the fetch failed.
 [[nodiscard]] bool FetchSmallDocument(const std::wstring& url, std::string* body,

@@ -202,6 +202,67 @@ TEST_F(SilentRunTest, SecondStartWhileASilentRunIsBusy) {
   EXPECT_EQ(PackageRequests(), 1);
 }
 
+// Lines of squid's access log with text in them.
+std::size_t ProxyLogCount(const std::string& text) {
+  const std::string log = test::ReadFileBytes(test::TestEnv(L"LUM_TEST_PROXY_LOG"));
+  std::size_t count = 0;
+  for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// A proxy an administrator names takes every request: the test bed's squid, named by the policy
+// value or /PROXY= (which comes first), shows the tunnels in its access log; a proxy that is not
+// there ends the run as a network failure that the log puts down to the proxy.
+TEST_F(SilentRunTest, NamedProxyFromThePolicyOrTheSwitch) {
+  const std::wstring squid = test::TestEnv(L"LUM_TEST_PROXY");
+  const std::wstring nowhere = L"127.0.0.1:" + std::to_wstring(test::ClosedLoopbackPort());
+  const std::string tunnel = "CONNECT localhost:" + std::to_string(server.Port());
+  const auto setPolicy = [](const std::wstring& value) {
+    const std::wstring key = L"SOFTWARE\\Policies\\Lumora\\WebSetup";
+    if (value.empty()) {
+      RegDeleteTreeW(HKEY_LOCAL_MACHINE, key.c_str());
+      return;
+    }
+    ASSERT_EQ(
+        RegSetKeyValueW(HKEY_LOCAL_MACHINE, key.c_str(), L"ProxyServer", REG_SZ, value.c_str(),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+        ERROR_SUCCESS);
+  };
+  const struct {
+    const char* name;
+    std::wstring policy;
+    std::wstring proxySwitch;
+    DWORD exitCode;
+    std::string logLine;
+  } cases[] = {
+      {"policy", squid, L"", 0,
+       "[install] proxy=" + WideToUtf8(squid) +
+           " (HKLM\\SOFTWARE\\Policies\\Lumora\\WebSetup\\ProxyServer)"},
+      {"switch over the policy", squid, nowhere, 20001,
+       "[manifest] 获取安装配置失败：网络请求失败，经代理服务器 " + WideToUtf8(nowhere) +
+           " 失败，WinHTTP 12029，已收到 0 字节"},
+      {"switch", L"", squid, 0, "[install] proxy=" + WideToUtf8(squid) + " (/PROXY=)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.Reset();
+    RemoveCacheFolders();
+    Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+    setPolicy(c.policy);
+    const std::size_t tunnels = ProxyLogCount(tunnel);
+    const std::wstring proxy = c.proxySwitch.empty() ? L"" : L" /PROXY=" + c.proxySwitch;
+    EXPECT_EQ(RunSetup(L"/S" + proxy + L" /D=" + installDirectory), c.exitCode);
+    EXPECT_NE(Log().find(c.logLine + "\r\n"), std::string::npos) << Log();
+    if (c.exitCode != 0) continue;
+    // squid writes a tunnel's line when it closes.
+    for (int i = 0; i < 100 && ProxyLogCount(tunnel) == tunnels; ++i) Sleep(100);
+    EXPECT_GT(ProxyLogCount(tunnel), tunnels) << "no CONNECT in squid's access log";
+  }
+  setPolicy(L"");
+}
+
 // Under Wine every process runs as the logged-on user: the local system account's branch is
 // reached through the run's own parameter, which the program fills from its token. The token
 // check itself is IdentityTest below.

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "manifest/version.h"
 #include "tests/support/printable.h"
@@ -55,6 +56,17 @@ TEST_P(ManifestFixtureTest, SelectsOrRefusesWithTheExactMessage) {
     EXPECT_EQ(test::Printable(payload.name), test::Printable(c.payloadName));
     EXPECT_EQ(payload.size, c.size);
   }
+}
+
+TEST(ManifestMirrorsTest, KeptInTheirOrderAfterTheUrl) {
+  PayloadInfo payload;
+  std::wstring message;
+  ASSERT_TRUE(SelectManifestPayload(ReadFixture("mirrors_valid"), L"guanwang", payload, message));
+  EXPECT_EQ(payload.mirrors, (std::vector<std::wstring>{
+                                 L"https://mirror-a.example/VIVOV3_Setup_x64.exe",
+                                 L"https://mirror-b.example/dl/VIVOV3_Setup_x64.exe?from=cdn"}));
+  ASSERT_TRUE(SelectManifestPayload(ReadFixture("valid"), L"guanwang", payload, message));
+  EXPECT_TRUE(payload.mirrors.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -116,6 +128,9 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"url_http", kUnsafe}, FixtureCase{"url_scheme_upper", kUnsafe},
         FixtureCase{"url_leading_space", kUnsafe}, FixtureCase{"url_line_feed", kUnsafe},
         FixtureCase{"url_carriage_return", kUnsafe}, FixtureCase{"url_scheme_only", kAccepted},
+        // mirrors: optional, an array of strings, each held to the url's rule
+        FixtureCase{"mirrors_valid", kAccepted}, FixtureCase{"mirrors_http", kUnsafe},
+        FixtureCase{"mirrors_string", kFormat}, FixtureCase{"mirrors_number_entry", kFormat},
         FixtureCase{"sha256_63", kUnsafe}, FixtureCase{"sha256_65", kUnsafe},
         FixtureCase{"sha256_non_hex", kUnsafe}, FixtureCase{"sha256_fullwidth_digit", kUnsafe},
         FixtureCase{"sha256_upper", kAccepted}, FixtureCase{"version_empty", kUnsafe},

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/text.h"
 #include "tests/net/server_test_fixture.h"
 #include "tests/support/test_env.h"
 
@@ -327,6 +328,55 @@ TEST_F(DownloadTest, ASlowServerIsReadAsItsBytesArrive) {
   EXPECT_EQ(message, kCancelled);
   EXPECT_LT(cancelledAt - start, std::chrono::seconds(3)) << "the first bytes were not reported";
   EXPECT_LT(end - cancelledAt, std::chrono::seconds(2)) << "the cancel was not seen";
+}
+
+// A resumed request carries the validator of the bytes held: the same file continues (206), a
+// changed one comes whole (200) and the file starts again; a 206 that does not continue at the
+// offset or names another size is refused and leaves the file alone.
+TEST_F(DownloadTest, ResumeIsCheckedAgainstTheServersFile) {
+  const std::string partial = content.substr(0, 1000);
+  const std::string mismatch = "下载服务器返回的内容范围不符：";
+  const struct {
+    const char* name;
+    RouteOptions route;
+    bool done;
+    std::wstring validatorAfter;
+  } cases[] = {
+      {"same file", {.generate = kSize, .etag = "\"v1\""}, true, L"\"v1\""},
+      {"changed file", {.generate = kSize, .etag = "\"v2\""}, true, L"\"v2\""},
+      {"other start",
+       {.generate = kSize, .status = 206, .headers = {{"Content-Range", "bytes 0-299999/300000"}}},
+       false,
+       L"\"v1\""},
+      {"other size",
+       {.generate = kSize,
+        .status = 206,
+        .headers = {{"Content-Range", "bytes 1000-299999/300001"}}},
+       false,
+       L"\"v1\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.Reset();
+    server.AddRoute("/packages/setup.exe", c.route);
+    test::WriteFileBytes(destination, partial);
+    KernelHandle file(CreateFileW(destination.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file.IsValid());
+    std::wstring validator = L"\"v1\"";
+    std::wstring message;
+    EXPECT_EQ(DownloadFromUrls({url}, file.Get(), kSize, validator, cancel, {}, message), c.done);
+    file.Reset();
+    EXPECT_EQ(validator, c.validatorAfter);
+    EXPECT_TRUE(SameBytes(test::ReadFileBytes(destination), c.done ? content : partial));
+    if (!c.done) {
+      EXPECT_EQ(WideToUtf8(message).rfind(mismatch, 0), 0u) << WideToUtf8(message);
+    }
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=1000-");
+    EXPECT_EQ(requests[0].Header("If-Range"), "\"v1\"");
+  }
 }
 
 TEST_F(DownloadTest, MissingCacheFoldersAreCreated) {
