@@ -190,6 +190,9 @@ TEST_F(WorkflowTest, CancelDuringTheSecondAttempt) {
             (std::vector<std::string>{MetricsBody("web_install_download_start", ""),
                                       MetricsBody("web_install_cancel", "E_CANCELLED"),
                                       MetricsBody("web_install_download_failed", "E_CANCELLED")}));
+  // What arrived stays, with its record, for the next run to continue.
+  EXPECT_GT(test::ReadFileBytes(CachedPackage()).size(), 0u);
+  EXPECT_TRUE(test::PathExists(JoinPath(CacheDirectory(), kPartialRecordName)));
 }
 
 TEST_F(WorkflowTest, DownloadedPackageFailingVerificationIsDeleted) {
