@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <optional>
 #include <ostream>
 #include <regex>
@@ -46,14 +45,13 @@ struct LogCase {
   std::vector<RouteOptions> packageResponses;  // in turn, the file unless a status is given
   bool wrongDigest = false;                    // the manifest announces 64 zeros
   std::size_t cachedBytes = 0;                 // a partial package in the cache
-  // A URL tried before the package route, which then serves as its mirror: its host and its
-  // responses (the package's bytes with one flipped unless a status is given).
+  // A first URL, before the package's (then its mirror): its host and responses (the package
+  // with one byte flipped unless a status is given), and the Range the mirror is then asked for.
   std::optional<Host> firstHost;
   std::vector<RouteOptions> firstResponses;
-  std::optional<std::string> mirrorRange;  // the Range the mirror is asked for
-  const wchar_t* errorCode = L"";          // of the last status; empty: Completed
-  // {size} and {sha256}: the served package's; {url}: its URL, {first}: the first URL's;
-  // {wrong_sha256}: the digest of the flipped bytes
+  std::optional<std::string> mirrorRange;
+  const wchar_t* errorCode = L"";  // of the last status; empty: Completed
+  // {size}, {sha256}, {url}: the served package's; {first}: the first URL; {wrong_sha256}
   std::vector<std::string> lines;
 };
 
@@ -115,49 +113,43 @@ TEST_P(FailureLogTest, FixedLinesThenDetails) {
   hash.Update(wrong.data(), wrong.size());
   std::wstring wrongDigest, ignored;
   ASSERT_TRUE(hash.Finish(wrongDigest, ignored));
-  const std::pair<const char*, std::string> placeholders[] = {
-      {"{size}", std::to_string(package.bytes.size())},
-      {"{sha256}", package.sha256},
-      {"{url}", url},
-      {"{first}", urls.front()},
-      {"{wrong_sha256}", WideToUtf8(wrongDigest)}};
   std::vector<std::string> expected = c.lines;
   for (std::string& text : expected) {
-    for (const auto& [name, value] : placeholders) {
-      for (std::size_t at; (at = text.find(name)) != std::string::npos;) {
-        text.replace(at, std::strlen(name), value);
-      }
+    for (const auto& [name, value] :
+         {std::pair<std::string, std::string>{"size", std::to_string(package.bytes.size())},
+          {"sha256", package.sha256},
+          {"url", url},
+          {"first", urls[0]},
+          {"wrong_sha256", WideToUtf8(wrongDigest)}}) {
+      text = std::regex_replace(text, std::regex("\\{" + name + "\\}"), value);
     }
   }
   EXPECT_EQ(LogLines(Log()), expected);
 
   // However many URLs and attempts: one start event, at most one failure event.
   const std::vector<std::string> bodies = MetricsBodies();
-  const auto count = [&bodies](const std::string& event) {
-    return std::count_if(bodies.begin(), bodies.end(), [&event](const std::string& body) {
-      return body.find("\"event\":\"" + event + "\"") != std::string::npos;
-    });
-  };
-  EXPECT_LE(count("web_install_download_start"), 1);
-  EXPECT_LE(count("web_install_download_failed"), 1);
+  EXPECT_LE(
+      std::count(bodies.begin(), bodies.end(), test::MetricsBody("web_install_download_start", "")),
+      1);
+  EXPECT_LE(std::count(bodies.begin(), bodies.end(),
+                       test::MetricsBody("web_install_download_failed", "E_DOWNLOAD")),
+            1);
+  std::optional<std::string> range;
+  for (const auto& request : server.Requests()) {
+    if (request.path == kPackagePath) range = request.Header("Range").value_or("");
+  }
   if (c.mirrorRange) {
-    std::optional<std::string> range;
-    for (const auto& request : server.Requests()) {
-      if (request.path == kPackagePath) range = request.Header("Range").value_or("");
-    }
     EXPECT_EQ(range, c.mirrorRange);
   }
 }
 
-// Three attempts, each through every URL given with its detail, then the lines given after.
-std::vector<std::string> ThreeAttempts(
-    const std::vector<std::pair<std::string, std::string>>& urlDetails) {
+// Three attempts at the package's URL, or at the first URL and then the package's.
+std::vector<std::string> ThreeAttempts(const std::string& detail, const std::string& first = "") {
   std::vector<std::string> lines;
   for (int attempt = 1; attempt <= 3; ++attempt) {
-    for (const auto& [url, detail] : urlDetails) {
-      lines.push_back("[cache] 第 " + std::to_string(attempt) + " 次下载失败（" + url + "）：" +
-                      detail);
-    }
+    const std::string prefix = "[cache] 第 " + std::to_string(attempt) + " 次下载失败（";
+    if (!first.empty()) lines.push_back(prefix + "{first}）：" + first);
+    lines.push_back(prefix + "{url}）：" + detail);
   }
   return lines;
 }
@@ -183,22 +175,20 @@ INSTANTIATE_TEST_SUITE_P(
         LogCase{.name = "package_refused_connection",
                 .packageHost = Host::Closed,
                 .errorCode = L"E_DOWNLOAD",
-                .lines = ThreeAttempts({{"{url}", "网络请求失败，WinHTTP 12029，已收到 0 字节"}})},
+                .lines = ThreeAttempts("网络请求失败，WinHTTP 12029，已收到 0 字节")},
         // Wine fails the handshake with 12157 (secure channel error); Windows says 12175.
         LogCase{.name = "package_untrusted_server_certificate",
                 .packageHost = Host::UntrustedTls,
                 .errorCode = L"E_DOWNLOAD",
-                .lines = ThreeAttempts({{"{url}", "网络请求失败，WinHTTP 12157，已收到 0 字节"}})},
-        LogCase{
-            .name = "package_404",
-            .packageResponses = {{.status = 404}},
-            .errorCode = L"E_DOWNLOAD",
-            .lines = ThreeAttempts({{"{url}", "下载服务器返回异常状态，HTTP 404，已收到 0 字节"}})},
-        LogCase{
-            .name = "package_500",
-            .packageResponses = {{.status = 500}},
-            .errorCode = L"E_DOWNLOAD",
-            .lines = ThreeAttempts({{"{url}", "下载服务器返回异常状态，HTTP 500，已收到 0 字节"}})},
+                .lines = ThreeAttempts("网络请求失败，WinHTTP 12157，已收到 0 字节")},
+        LogCase{.name = "package_404",
+                .packageResponses = {{.status = 404}},
+                .errorCode = L"E_DOWNLOAD",
+                .lines = ThreeAttempts("下载服务器返回异常状态，HTTP 404，已收到 0 字节")},
+        LogCase{.name = "package_500",
+                .packageResponses = {{.status = 500}},
+                .errorCode = L"E_DOWNLOAD",
+                .lines = ThreeAttempts("下载服务器返回异常状态，HTTP 500，已收到 0 字节")},
         // Each attempt resumes where the one before was cut off; the third gets the rest.
         LogCase{.name = "package_dropped_twice",
                 .packageResponses = {{.closeAfter = 100000}, {.closeAfter = 150000}, {}},
@@ -253,14 +243,13 @@ INSTANTIATE_TEST_SUITE_P(
             .lines = {"[cache] 第 1 次下载失败（{first}）：SHA-256 校验失败：应为 {sha256}，实为 "
                       "{wrong_sha256}，已收到 {size} 字节",
                       "[complete] elapsed_seconds=N"}},
-        LogCase{
-            .name = "every_url_failing",
-            .packageResponses = {{.status = 404}},
-            .firstHost = Host::Served,
-            .firstResponses = {{.status = 503}},
-            .errorCode = L"E_DOWNLOAD",
-            .lines = ThreeAttempts({{"{first}", "下载服务器返回异常状态，HTTP 503，已收到 0 字节"},
-                                    {"{url}", "下载服务器返回异常状态，HTTP 404，已收到 0 字节"}})},
+        LogCase{.name = "every_url_failing",
+                .packageResponses = {{.status = 404}},
+                .firstHost = Host::Served,
+                .firstResponses = {{.status = 503}},
+                .errorCode = L"E_DOWNLOAD",
+                .lines = ThreeAttempts("下载服务器返回异常状态，HTTP 404，已收到 0 字节",
+                                       "下载服务器返回异常状态，HTTP 503，已收到 0 字节")},
         LogCase{.name = "cached_partial_package",
                 .cachedBytes = 1000,
                 .lines = {"[cache] 安装包大小校验失败",
