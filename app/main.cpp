@@ -4,6 +4,8 @@
 #include <objbase.h>
 
 #include <memory>
+#include <utility>
+#include <vector>
 
 #include "app/command_line.h"
 #include "app/delay_loaded_dlls.h"
@@ -88,18 +90,21 @@ int RunMessageLoop() {
   return result == 0 ? static_cast<int>(message.wParam) : kExitNormal;
 }
 
-// The first log lines of a run: its mode and switches, a log copy that cannot be written, and a
-// proxy that was named.
+// The first log lines of a run, written when its first installation starts: its mode and
+// switches, a log copy that cannot be written, and a proxy that was named. Until then no line
+// touches the working folder.
 void LogStart(const lum::installer::CommandLine& line, const lum::installer::ProxyChoice& proxy) {
   using namespace lum::installer;
   const DWORD copyError = line.logFile.empty() ? 0 : SetLogCopyFile(line.logFile);
-  AppendInstallerLog(L"install", std::wstring(L"mode=") + (line.silent ? L"silent" : L"windowed") +
-                                     L" switches=" + DescribeSwitches(line));
+  std::vector<InstallerLogLine> lines;
+  lines.push_back({L"install", std::wstring(L"mode=") + (line.silent ? L"silent" : L"windowed") +
+                                   L" switches=" + DescribeSwitches(line)});
   if (copyError != 0) {
-    AppendInstallerLog(L"install", L"log copy not written: " + line.logFile + L", error=" +
-                                       std::to_wstring(copyError));
+    lines.push_back({L"install", L"log copy not written: " + line.logFile + L", error=" +
+                                     std::to_wstring(copyError)});
   }
-  if (!proxy.logLine.empty()) AppendInstallerLog(L"install", proxy.logLine);
+  if (!proxy.logLine.empty()) lines.push_back({L"install", proxy.logLine});
+  DeferInstallerLog(std::move(lines));
 }
 
 // The whole installation without a window; the window's codes 1 and 2 become the silent
@@ -167,8 +172,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   } else {
     {
       auto window = std::make_unique<lum::installer::MainWindow>(instance);
-      // The log's first line comes once the first frame is up, so opening the protected folder
-      // does not delay it; nothing writes the log before a click.
+      // The log copy is opened once the first frame is up, so that it does not delay it; the
+      // log's lines wait for the user to start an installation.
       if (window->Create()) {
         LogStart(line, proxy);
         exitCode = RunMessageLoop();

@@ -16,9 +16,12 @@ DWORD RunSilentInstallation(const CommandLine& line, const SilentRunContext& con
   options.installDirectory = line.installDirectory.value_or(controller.ProposedInstallDirectory());
   options.desktopShortcut = !line.noDesktopShortcut;
   options.startMenuShortcut = !line.noStartMenuShortcut;
+  // Nobody watches a silent run: another installation on the machine ends it at once (1618).
+  controller.SetWaitForOtherInstallation(false);
   controller.StartOpenEventThread();
   controller.StartInstall(options);
   controller.WaitForRun();
+  if (controller.MetOtherInstallation()) return ExitCodeFor(kOutcomeAnotherInstance);
 
   const InstallerStatus end = controller.CurrentStatus();
   if (end.stage == InstallStage::Failed) return ExitCodeFor(end.errorCode);

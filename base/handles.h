@@ -9,6 +9,7 @@
 
 #include <windows.h>
 #include <bcrypt.h>
+#include <wincrypt.h>
 #include <objbase.h>
 #include <oleauto.h>
 #include <winhttp.h>
@@ -69,10 +70,14 @@ inline void WinHttp(HINTERNET h) { WinHttpCloseHandle(h); }
 inline void Registry(HKEY h) { RegCloseKey(h); }
 inline void BCryptAlgorithm(BCRYPT_ALG_HANDLE h) { BCryptCloseAlgorithmProvider(h, 0); }
 inline void BCryptHash(BCRYPT_HASH_HANDLE h) { BCryptDestroyHash(h); }
+inline void BCryptKey(BCRYPT_KEY_HANDLE h) { BCryptDestroyKey(h); }
+inline void CertChain(PCCERT_CHAIN_CONTEXT h) { CertFreeCertificateChain(h); }
 inline void Font(HFONT h) { DeleteObject(h); }
 inline void Bstr(BSTR h) { SysFreeString(h); }
 inline void Local(HLOCAL h) { LocalFree(h); }
 inline void CoTaskMemory(PWSTR h) { CoTaskMemFree(h); }
+inline void PrivateNamespace(HANDLE h) { ClosePrivateNamespace(h, 0); }
+inline void BoundaryDescriptor(HANDLE h) { DeleteBoundaryDescriptor(h); }
 }  // namespace close
 
 using KernelHandle = UniqueHandle<HANDLE, close::Kernel>;
@@ -80,11 +85,17 @@ using WinHttpHandle = UniqueHandle<HINTERNET, close::WinHttp>;
 using RegistryKey = UniqueHandle<HKEY, close::Registry>;
 using BCryptAlgorithm = UniqueHandle<BCRYPT_ALG_HANDLE, close::BCryptAlgorithm>;
 using BCryptHash = UniqueHandle<BCRYPT_HASH_HANDLE, close::BCryptHash>;
+using BCryptKey = UniqueHandle<BCRYPT_KEY_HANDLE, close::BCryptKey>;
+using CertChain = UniqueHandle<PCCERT_CHAIN_CONTEXT, close::CertChain>;
 using ScopedFont = UniqueHandle<HFONT, close::Font>;
 using ScopedBstr = UniqueHandle<BSTR, close::Bstr>;
 using LocalMemory = UniqueHandle<HLOCAL, close::Local>;
 // A string the shell or COM allocated (SHGetKnownFolderPath, IShellItem::GetDisplayName).
 using CoTaskMemString = UniqueHandle<PWSTR, close::CoTaskMemory>;
+// A private object namespace (CreatePrivateNamespaceW, OpenPrivateNamespaceW), closed without
+// destroying it, and the boundary descriptor that names it.
+using PrivateNamespaceHandle = UniqueHandle<HANDLE, close::PrivateNamespace>;
+using BoundaryDescriptorHandle = UniqueHandle<HANDLE, close::BoundaryDescriptor>;
 
 // Owning COM interface pointer.
 template <typename T>

@@ -13,22 +13,34 @@ set(LUM_PKI_DIR ${CMAKE_BINARY_DIR}/pki)
 # Stand-in for the "Microsoft YaHei UI" family, without which DirectWrite under Wine draws no text.
 set(LUM_FONT_TOOL ${CMAKE_SOURCE_DIR}/tools/testbed/install-font.sh)
 set(LUM_PKI_OUTPUTS ${LUM_PKI_DIR}/ca.der ${LUM_PKI_DIR}/tls.crt ${LUM_PKI_DIR}/tls.key
+    ${LUM_PKI_DIR}/codesign-ca.crt
     ${LUM_PKI_DIR}/trusted.crt ${LUM_PKI_DIR}/trusted.key
     ${LUM_PKI_DIR}/samecase.crt ${LUM_PKI_DIR}/samecase.key
     ${LUM_PKI_DIR}/other.crt ${LUM_PKI_DIR}/other.key
+    ${LUM_PKI_DIR}/revoked.crt ${LUM_PKI_DIR}/revoked.key
+    ${LUM_PKI_DIR}/revocation-offline.crt ${LUM_PKI_DIR}/revocation-offline.key
     ${LUM_PKI_DIR}/untrusted.crt ${LUM_PKI_DIR}/untrusted.key
-    ${LUM_PKI_DIR}/untrusted-tls.crt ${LUM_PKI_DIR}/untrusted-tls.key)
+    ${LUM_PKI_DIR}/untrusted-tls.crt ${LUM_PKI_DIR}/untrusted-tls.key
+    ${LUM_PKI_DIR}/rogue-root.der ${LUM_PKI_DIR}/rogue.crt ${LUM_PKI_DIR}/rogue.key
+    ${LUM_PKI_DIR}/crl/root.crl ${LUM_PKI_DIR}/crl/codesign.crl
+    ${LUM_PKI_DIR}/manifest.key ${LUM_PKI_DIR}/manifest.pub.pem
+    ${LUM_PKI_DIR}/manifest-next.key ${LUM_PKI_DIR}/manifest-next.pub.pem
+    ${LUM_PKI_DIR}/manifest-unlisted.key ${LUM_PKI_DIR}/manifest-unlisted.pub.pem)
+# The test code-signing certificates name their CA's revocation list on this loopback port, where
+# each test bed's release server serves it over plain HTTP.
+math(EXPR LUM_TEST_CRL_PORT "${LUM_DEV_PORT} + 1")
 
 # Keys and certificates are made at build time into the build tree, never committed.
 add_custom_command(
   OUTPUT ${LUM_PKI_OUTPUTS}
-  COMMAND bash ${CMAKE_SOURCE_DIR}/tools/pki/make-test-pki.sh ${LUM_PKI_DIR}
+  COMMAND bash ${CMAKE_SOURCE_DIR}/tools/pki/make-test-pki.sh ${LUM_PKI_DIR} ${LUM_TEST_CRL_PORT}
   DEPENDS ${CMAKE_SOURCE_DIR}/tools/pki/make-test-pki.sh
   COMMENT "Generating the test PKI")
 add_custom_target(lum_test_pki ALL DEPENDS ${LUM_PKI_OUTPUTS})
 
 # Signs a copy of a Windows executable with a code-signing certificate of the test PKI
-# (trusted, samecase, other or untrusted). The caller makes a target depend on OUTPUT.
+# (trusted, samecase, other, revoked, revocation-offline, untrusted or rogue). The caller makes a
+# target depend on OUTPUT.
 #   lum_sign_file(OUTPUT signed.exe INPUT unsigned.exe CERT trusted [DEPENDS targets-or-files...])
 find_program(LUM_OSSLSIGNCODE osslsigncode REQUIRED)
 function(lum_sign_file)
@@ -64,6 +76,7 @@ function(lum_testbed_config dir netns)
 LUM_PKI_DIR='${LUM_PKI_DIR}'
 LUM_ARTIFACT_DIR='${LUM_ARTIFACT_DIR}'
 LUM_DEV_PORT='${LUM_DEV_PORT}'
+LUM_CRL_PORT='${LUM_TEST_CRL_PORT}'
 LUM_TRUST_TOOL='$<TARGET_FILE:trust_root>'
 LUM_DESKTOP_KEEPER='$<TARGET_FILE:desktop_keeper>'
 LUM_FONT_TOOL='${LUM_FONT_TOOL}'

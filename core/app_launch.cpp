@@ -13,6 +13,7 @@
 #include <shobjidl.h>
 
 #include "base/handles.h"
+#include "base/variant.h"
 #include "core/installer_controller.h"
 #include "system/install_location.h"
 #include "system/process_control.h"
@@ -33,23 +34,6 @@ bool IsRegularFile(const std::wstring& path) {
   return ReadFileSize(path, size);
 }
 
-VARIANT IntVariant(LONG value) {
-  VARIANT variant;
-  VariantInit(&variant);
-  variant.vt = VT_I4;
-  variant.lVal = value;
-  return variant;
-}
-
-// The string stays owned by its ScopedBstr; the variant only refers to it.
-VARIANT StringVariant(const ScopedBstr& text) {
-  VARIANT variant;
-  VariantInit(&variant);
-  variant.vt = VT_BSTR;
-  variant.bstrVal = text.Get();
-  return variant;
-}
-
 // The shell's IShellDispatch2, reached through the desktop window's folder view.
 HRESULT DesktopShellDispatch(ComPtr<IShellDispatch2>& dispatch) {
   ComPtr<IShellWindows> shellWindows;
@@ -58,13 +42,12 @@ HRESULT DesktopShellDispatch(ComPtr<IShellDispatch2>& dispatch) {
   if (FAILED(hr)) return hr;
   if (!shellWindows) return E_POINTER;
 
-  VARIANT location = IntVariant(CSIDL_DESKTOP);
-  VARIANT root;
-  VariantInit(&root);
+  Variant location = Variant::Int(CSIDL_DESKTOP);
+  Variant root;
   long window = 0;
   ComPtr<IDispatch> desktop;
-  hr = shellWindows->FindWindowSW(&location, &root, kShellWindowDesktop, &window, kFindNeedDispatch,
-                                  desktop.Put());
+  hr = shellWindows->FindWindowSW(location.Address(), root.Address(), kShellWindowDesktop, &window,
+                                  kFindNeedDispatch, desktop.Put());
   if (FAILED(hr)) return hr;
   if (!desktop) return E_FAIL;  // S_FALSE: no desktop window
 
@@ -93,15 +76,14 @@ bool OpenThroughDesktopShell(const std::wstring& file, const std::wstring& direc
   ComPtr<IShellDispatch2> shell;
   if (FAILED(DesktopShellDispatch(shell)) || !shell) return false;
 
-  const ScopedBstr fileText(SysAllocStringLen(file.data(), static_cast<UINT>(file.size())));
-  const ScopedBstr arguments(SysAllocString(L""));
-  const ScopedBstr folder(SysAllocStringLen(directory.data(), static_cast<UINT>(directory.size())));
-  const ScopedBstr operation(SysAllocString(L"open"));
-  if (!fileText || !arguments || !folder || !operation) return false;
+  const ScopedBstr fileText = MakeBstr(file);
+  const Variant arguments = Variant::String(L"");
+  const Variant folder = Variant::String(directory);
+  const Variant operation = Variant::String(L"open");
+  if (!fileText || arguments.Empty() || folder.Empty() || operation.Empty()) return false;
 
-  return SUCCEEDED(shell->ShellExecute(fileText.Get(), StringVariant(arguments),
-                                       StringVariant(folder), StringVariant(operation),
-                                       IntVariant(SW_SHOWNORMAL)));
+  return SUCCEEDED(shell->ShellExecute(fileText.Get(), arguments.Get(), folder.Get(),
+                                       operation.Get(), Variant::Int(SW_SHOWNORMAL).Get()));
 }
 
 bool LaunchAsDesktopUser(const std::wstring& executablePath, std::wstring& message) {

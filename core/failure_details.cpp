@@ -36,6 +36,11 @@ std::wstring ManifestFetchDetail(const std::wstring& message, const TransferFail
   return L"获取安装配置失败：" + TransferDetail(message, failure);
 }
 
+std::wstring ManifestSignatureFetchDetail(const std::wstring& message,
+                                          const TransferFailure& failure) {
+  return L"获取安装配置签名失败：" + TransferDetail(message, failure);
+}
+
 std::wstring DownloadAttemptDetail(int attempt, const std::wstring& url,
                                    const std::wstring& message, const TransferFailure& failure) {
   return L"第 " + std::to_wstring(attempt) + L" 次下载失败（" + url + L"）：" +
@@ -53,6 +58,11 @@ std::wstring VerificationDetail(const VerificationFailure& failure) {
       return L"SHA-256 校验失败：应为 " + failure.expectedSha256 + L"，实为 " +
              failure.actualSha256;
     case VerificationFailure::Check::Signature:
+      if (!failure.chainRefusal.empty()) {
+        return L"签名校验失败：" + failure.chainRefusal + L"，WinVerifyTrust " +
+               Hex(static_cast<DWORD>(failure.trustResult)) + L"，证书链状态 " +
+               Hex(failure.chainStatus);
+      }
       return L"签名校验失败：WinVerifyTrust " + Hex(static_cast<DWORD>(failure.trustResult)) +
              (failure.chainBuilt ? L"，证书链状态 " + Hex(failure.chainStatus)
                                  : std::wstring(L"，无证书链"));

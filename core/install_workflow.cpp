@@ -15,6 +15,7 @@
 #include "core/failure_details.h"
 #include "core/install_rules.h"
 #include "core/installer_controller.h"
+#include "core/installer_log.h"
 #include "core/package_installer.h"
 #include "core/partial_download.h"
 #include "manifest/manifest.h"
@@ -150,6 +151,10 @@ std::vector<std::wstring> PackageUrls(const PayloadInfo& offered) {
 void InstallerController::Run(InstallOptions options) {
   const auto startTime = std::chrono::steady_clock::now();
   PublishStatus(InstallStage::Preparing, 0, kTextPreparing, L"");
+  // The log and its folder come with the first installation of the process.
+  BeginInstallerLog();
+  InstallationLock lock;  // released when the run ends, on this thread
+  if (!TakeInstallationLock(lock)) return;
   PayloadInfo offered;
   if (!Prepare(options, offered)) return;
 
@@ -161,21 +166,59 @@ void InstallerController::Run(InstallOptions options) {
   InstallPackage(std::move(options), folder, hold, startTime);
 }
 
+// One installation at a time on the machine: the working folder is shared by every logon
+// session. The window waits on its progress page until the other installation has ended (a
+// close ends the wait); a silent run ends at once.
+bool InstallerController::TakeInstallationLock(InstallationLock& lock) {
+  DWORD error = 0;
+  InstallationLock::Outcome outcome = lock.Acquire(false, cancelRequested, error);
+  if (outcome == InstallationLock::Outcome::Busy) {
+    if (!waitForOtherInstallation) {
+      WriteLog(L"install", L"another installation is running on this computer: not started");
+      metOtherInstallation.store(true);
+      return false;
+    }
+    WriteLog(L"install", L"another installation is running on this computer: waiting for it");
+    outcome = lock.Acquire(true, cancelRequested, error);
+    if (outcome == InstallationLock::Outcome::Held) {
+      WriteLog(L"install", L"the other installation has ended: continuing");
+    }
+  }
+  switch (outcome) {
+    case InstallationLock::Outcome::Held:
+      if (lock.WasAbandoned()) {
+        WriteLog(L"install", L"the installation before ended without releasing its lock");
+      }
+      return true;
+    case InstallationLock::Outcome::Cancelled:
+      return false;  // the window is closing
+    case InstallationLock::Outcome::Busy:
+    case InstallationLock::Outcome::Failed:
+      break;
+  }
+  WriteLog(L"cache", WithError(L"无法锁定安装缓存，error=", error));
+  PublishStatus(InstallStage::Failed, 0, kTextVerify, kErrorVerify);
+  return false;
+}
+
 // Manifest, installed version and disk space.
 bool InstallerController::Prepare(const InstallOptions& options, PayloadInfo& offered) {
   std::wstring message;
   bool networkFailed = false;
   TransferFailure fetchFailure;
-  if (!LoadManifest(message, networkFailed, &fetchFailure)) {
+  std::wstring detail;
+  if (!LoadManifest(message, networkFailed, &fetchFailure, &detail)) {
     WriteLog(L"manifest", message);
+    if (networkFailed && detail.empty()) detail = ManifestFetchDetail(message, fetchFailure);
+    if (!detail.empty()) WriteLog(L"manifest", detail);
     if (networkFailed) {
-      WriteLog(L"manifest", ManifestFetchDetail(message, fetchFailure));
       PublishStatus(InstallStage::Failed, 0, kTextNetwork, kErrorNetwork);
     } else {
       PublishStatus(InstallStage::Failed, 0, message, kErrorManifest);
     }
     return false;
   }
+  if (!detail.empty()) WriteLog(L"manifest", detail);
   offered = CurrentPayload().value_or(PayloadInfo{});
 
   // Installed version: the same version is installed again, an older one upgraded.
@@ -230,6 +273,7 @@ bool InstallerController::AcquirePackage(const PayloadInfo& offered, ProtectedFo
   }
 
   std::wstring message;
+  std::wstring note;
   VerificationFailure refused;
   switch (folder.OpenFile(kPackageFileName, kHoldAccess, FILE_SHARE_READ, hold, error)) {
     case ProtectedFolder::Entry::Unreadable:
@@ -238,7 +282,8 @@ bool InstallerController::AcquirePackage(const PayloadInfo& offered, ProtectedFo
       break;
     case ProtectedFolder::Entry::File:
       if (VerifyPayloadFile(hold.Get(), folder.PathOf(kPackageFileName), offered.size,
-                            offered.sha256, kTrustedPublisher, {}, message, &refused)) {
+                            offered.sha256, kTrustedPublisher, {}, message, &refused, &note)) {
+        if (!note.empty()) WriteLog(L"verify", note);
         WriteLog(L"cache", L"validated payload reused");
         PublishStatus(InstallStage::Downloading, kDownloadShare, kTextInstalling, L"");
         PublishStatus(InstallStage::Verifying, 90, kTextInstalling, L"");
@@ -318,11 +363,15 @@ bool InstallerController::DownloadPackage(const PayloadInfo& offered, const Prot
   int factor = 1;
   for (; attempt < kDownloadAttempts; ++attempt, factor *= 2) {
     if (cancelRequested.load()) break;
-    PublishStatus(InstallStage::Downloading, DownloadPercent(HeldBytes(writer.Get()), offered.size),
-                  kTextInstalling, L"");
+    // Each attempt starts the bar at 0, and says so even where the last one ended at 0; the
+    // first one of a run that continues an earlier run's download starts at the share it kept.
+    const std::uint64_t start = attempt == 0 ? HeldBytes(writer.Get()) : 0;
+    PublishStatus(InstallStage::Downloading, DownloadPercent(start, offered.size), kTextInstalling,
+                  L"", Publish::Always);
     DWORD error = 0;
-    if (!writer)
+    if (!writer) {
       error = folder.CreateNewFile(kPackageFileName, kWriterAccess, FILE_SHARE_READ, writer);
+    }
     if (error != 0) {
       WriteLog(kDownloadLogCategory,
                DownloadAttemptDetail(attempt + 1, urls.front(), L"无法写入下载缓存",
@@ -380,8 +429,11 @@ bool InstallerController::VerifyDownloadedPackage(const PayloadInfo& offered,
   hold = HoldReadOnly(std::move(writer));
   std::wstring message = L"无法读取安装包";
   VerificationFailure refused;
-  if (hold && VerifyPayloadFile(hold.Get(), folder.PathOf(kPackageFileName), offered.size,
-                                offered.sha256, kTrustedPublisher, digest, message, &refused)) {
+  std::wstring note;
+  if (hold &&
+      VerifyPayloadFile(hold.Get(), folder.PathOf(kPackageFileName), offered.size, offered.sha256,
+                        kTrustedPublisher, digest, message, &refused, &note)) {
+    if (!note.empty()) WriteLog(L"verify", note);
     return true;
   }
   hold.Reset();
@@ -426,13 +478,21 @@ void InstallerController::InstallPackage(InstallOptions options, const Protected
   // What starts is what the hold keeps: the path must still name the held file, in the
   // protected folder.
   const std::wstring temp = TempFolderName();
-  if (!folder.Names(hold.Get(), kPackageFileName) || folder.MakeEmptyFolder(temp) != 0) {
+  KernelHandle tempHold;  // nobody renames or replaces the TEMP while the package uses it
+  if (!folder.Names(hold.Get(), kPackageFileName) || folder.MakeEmptyFolder(temp, tempHold) != 0) {
     message = L"无法启动完整安装包";
   } else {
-    ran = RunPackageInstaller(folder.PathOf(kPackageFileName), arguments, &cancelRequested,
-                              exitCode, message, folder.PathOf(temp));
+    ran = RunPackageInstaller(folder.PathOf(kPackageFileName), arguments, exitCode, message,
+                              folder.PathOf(temp));
   }
+  tempHold.Reset();
   folder.RemoveTree(temp);
+  if (ran && cancelRequested.load()) {
+    // The window closed meanwhile: a package that has started is never ended midway.
+    WriteLog(L"install",
+             L"cancel requested while the package ran: waited for it to end, exit code " +
+                 std::to_wstring(exitCode));
+  }
   if (!ran || exitCode != 0) {
     hold.Reset();  // the verified package stays for a retry
     if (cancelRequested.load()) {

@@ -24,6 +24,7 @@ void InstallerController::StartInstall(const InstallOptions& options) {
     workerThread.join();
   }
   cancelRequested.store(false);
+  metOtherInstallation.store(false);
   workerThread = std::thread([this, copy = options]() mutable { Run(std::move(copy)); });
 }
 
@@ -39,17 +40,15 @@ std::wstring InstallerController::ProposedInstallDirectory() const {
 }
 
 void InstallerController::PublishStatus(InstallStage stage, std::int32_t progress,
-                                        std::wstring message, std::wstring errorCode) {
-  InstallerStatus copy;
+                                        std::wstring message, std::wstring errorCode,
+                                        Publish when) {
+  InstallerStatus next{stage, progress, std::move(message), std::move(errorCode)};
   {
     std::lock_guard lock(stateMutex);
-    currentStatus.stage = stage;
-    currentStatus.progress = progress;
-    currentStatus.message = std::move(message);
-    currentStatus.errorCode = std::move(errorCode);
-    copy = currentStatus;
+    if (when == Publish::Changes && next == currentStatus) return;
+    currentStatus = next;
   }
-  if (statusCallback) statusCallback(copy);
+  if (statusCallback) statusCallback(next);
 }
 
 std::optional<PayloadInfo> InstallerController::CurrentPayload() const {

@@ -16,6 +16,7 @@
 #include "core/partial_download.h"
 #include "net/transfer_failure.h"
 #include "system/install_location.h"
+#include "system/installation_lock.h"
 #include "system/protected_folder.h"
 
 namespace lum::installer {
@@ -36,19 +37,31 @@ class InstallerController {
   void RequestCancel();
   // Returns once the run StartInstall started has ended (a windowless run waits here).
   void WaitForRun();
+  // Whether a run that finds another installation running on the machine waits for it (the
+  // window, on its progress page; the default) or ends at once (a silent run).
+  void SetWaitForOtherInstallation(bool wait) { waitForOtherInstallation = wait; }
+  // True when the last run ended at once, without a status, because another installation ran.
+  bool MetOtherInstallation() const { return metOtherInstallation.load(); }
 
   std::wstring ProposedInstallDirectory() const;
   [[nodiscard]] bool LaunchInstalledApplication(std::wstring& message);
   void StartOpenEventThread();
 
+  // A status equal to the last one (stage, progress, message and code) is not passed on: a
+  // download reports every buffer it reads, but its percentage moves about 85 times. Always
+  // passes it on regardless, for a status that marks an event of its own (a new attempt).
+  enum class Publish { Changes, Always };
   void PublishStatus(InstallStage stage, std::int32_t progress, std::wstring message,
-                     std::wstring errorCode);
+                     std::wstring errorCode, Publish when = Publish::Changes);
   std::optional<PayloadInfo> CurrentPayload() const;
   InstallerStatus CurrentStatus() const;
 
-  // A failed fetch, when given, receives what the fetch saw.
+  // A failed fetch, when given, receives what the fetch saw. logDetail, when given, receives a
+  // line for the log beside the message: which check refused the manifest, what a failed
+  // signature fetch saw, or, on success, what could not be recorded; empty when there is none.
   [[nodiscard]] bool LoadManifest(std::wstring& message, bool& networkFailed,
-                                  TransferFailure* fetchFailure = nullptr);
+                                  TransferFailure* fetchFailure = nullptr,
+                                  std::wstring* logDetail = nullptr);
   void SendMetricsEvent(std::string_view eventName, const std::wstring& errorCode);
   void WriteLog(const std::wstring& category, const std::wstring& message);
 
@@ -57,6 +70,7 @@ class InstallerController {
 
  private:
   void Run(InstallOptions options);
+  [[nodiscard]] bool TakeInstallationLock(InstallationLock& lock);
   // The stages of Run; each publishes its own failure and returns false after it.
   [[nodiscard]] bool Prepare(const InstallOptions& options, PayloadInfo& offered);
   [[nodiscard]] bool AcquirePackage(const PayloadInfo& offered, ProtectedFolder& folder,
@@ -82,6 +96,8 @@ class InstallerController {
   std::thread workerThread;
   std::thread openEventThread;
   std::atomic<bool> cancelRequested{false};
+  bool waitForOtherInstallation = true;
+  std::atomic<bool> metOtherInstallation{false};
 };
 
 }  // namespace lum::installer

@@ -3,7 +3,10 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/handles.h"
 #include "base/text.h"
@@ -64,12 +67,58 @@ KernelHandle OpenLogCopy(const std::wstring& path, DWORD& error) {
   return file;
 }
 
+// One writer at a time, and the lines that wait while the log is deferred, formatted with the
+// time they were logged.
+std::mutex g_logMutex;
+bool g_deferred = false;
+std::vector<InstallerLogLine> g_firstLines;
+std::string g_waiting;
+
+std::string FormatLine(const std::wstring& category, const std::wstring& message) {
+  SYSTEMTIME now{};
+  GetLocalTime(&now);
+  char timestamp[32];
+  std::snprintf(timestamp, sizeof(timestamp), "%04u-%02u-%02u %02u:%02u:%02u",
+                static_cast<unsigned>(now.wYear), static_cast<unsigned>(now.wMonth),
+                static_cast<unsigned>(now.wDay), static_cast<unsigned>(now.wHour),
+                static_cast<unsigned>(now.wMinute), static_cast<unsigned>(now.wSecond));
+  // Text-mode line end, written out explicitly: CR LF.
+  std::string line = timestamp;
+  line += " [";
+  line += WideToUtf8(category);
+  line += "] ";
+  line += WideToUtf8(message);
+  line += "\r\n";
+  return line;
+}
+
 // Windows refuses write access to a read-only file; Wine running as root does not, so the
 // attribute is honoured explicitly.
 bool Writable(const KernelHandle& file) {
   BY_HANDLE_FILE_INFORMATION info{};
   return GetFileInformationByHandle(file.Get(), &info) &&
          !(info.dwFileAttributes & FILE_ATTRIBUTE_READONLY);
+}
+
+// Appends whole lines to the log of the working folder and to the administrator's copy.
+void WriteLines(const std::string& lines) {
+  ProtectedFolder folder;
+  const KernelHandle file = folder.Open() == 0 ? OpenLog(folder) : KernelHandle();
+  DWORD ignored = 0;
+  const KernelHandle copy =
+      logCopyPath.empty() ? KernelHandle() : OpenLogCopy(logCopyPath, ignored);
+  const bool toFile = file && Writable(file);
+  const bool toCopy = copy && Writable(copy);
+  std::string text = lines;
+  if (folder.Reclaimed()) {
+    // An administrator's change had let other accounts into the folder; Open took it back.
+    text = FormatLine(L"cache", L"工作文件夹的访问权限曾允许其他帐户写入，已重置") + text;
+  }
+  DWORD written = 0;
+  if (toFile)
+    WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  if (toCopy)
+    WriteFile(copy.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 }  // namespace
@@ -84,36 +133,32 @@ void InstallerController::WriteLog(const std::wstring& category, const std::wstr
   AppendInstallerLog(category, message);
 }
 
+void DeferInstallerLog(std::vector<InstallerLogLine> firstLines) {
+  const std::lock_guard lock(g_logMutex);
+  g_deferred = true;
+  g_firstLines = std::move(firstLines);
+}
+
+void BeginInstallerLog() {
+  const std::lock_guard lock(g_logMutex);
+  if (!g_deferred) return;
+  g_deferred = false;
+  std::string lines;
+  for (const InstallerLogLine& line : g_firstLines)
+    lines += FormatLine(line.category, line.message);
+  lines += std::exchange(g_waiting, {});
+  g_firstLines.clear();
+  WriteLines(lines);
+}
+
 void AppendInstallerLog(const std::wstring& category, const std::wstring& message) {
-  ProtectedFolder folder;
-  const KernelHandle file = folder.Open() == 0 ? OpenLog(folder) : KernelHandle();
-  DWORD ignored = 0;
-  const KernelHandle copy =
-      logCopyPath.empty() ? KernelHandle() : OpenLogCopy(logCopyPath, ignored);
-  const bool toFile = file && Writable(file);
-  const bool toCopy = copy && Writable(copy);
-  if (!toFile && !toCopy) return;
-
-  SYSTEMTIME now{};
-  GetLocalTime(&now);
-  char timestamp[32];
-  std::snprintf(timestamp, sizeof(timestamp), "%04u-%02u-%02u %02u:%02u:%02u",
-                static_cast<unsigned>(now.wYear), static_cast<unsigned>(now.wMonth),
-                static_cast<unsigned>(now.wDay), static_cast<unsigned>(now.wHour),
-                static_cast<unsigned>(now.wMinute), static_cast<unsigned>(now.wSecond));
-
-  // Text-mode line end, written out explicitly: CR LF.
-  std::string line = timestamp;
-  line += " [";
-  line += WideToUtf8(category);
-  line += "] ";
-  line += WideToUtf8(message);
-  line += "\r\n";
-  DWORD written = 0;
-  if (toFile)
-    WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
-  if (toCopy)
-    WriteFile(copy.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+  std::string line = FormatLine(category, message);
+  const std::lock_guard lock(g_logMutex);
+  if (g_deferred) {
+    g_waiting += line;
+    return;
+  }
+  WriteLines(line);
 }
 
 }  // namespace lum::installer

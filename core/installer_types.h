@@ -27,6 +27,8 @@ struct InstallerStatus {
   std::int32_t progress = 0;
   std::wstring message;
   std::wstring errorCode;
+
+  bool operator==(const InstallerStatus&) const = default;
 };
 
 struct InstallOptions {

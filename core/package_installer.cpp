@@ -1,6 +1,7 @@
 #include "core/package_installer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cwchar>
 #include <string_view>
 #include <vector>
@@ -16,10 +17,6 @@ constexpr wchar_t kBingChannel[] = L"bing";
 constexpr wchar_t kTextStartFailed[] = L"无法启动完整安装包";
 constexpr wchar_t kTextExitCodeUnreadable[] = L"无法读取安装结果";
 constexpr wchar_t kTextWaitFailed[] = L"无法等待安装结果";
-
-constexpr DWORD kCancelPollMs = 200;
-constexpr DWORD kTerminateWaitMs = 5000;
-constexpr UINT kCancelledExitCode = ERROR_CANCELLED;
 
 std::atomic<ShellExecuteExFunction> g_elevationPrompt{nullptr};
 
@@ -124,31 +121,19 @@ bool StartThroughElevationPrompt(ShellExecuteExFunction shellExecute,
   return true;
 }
 
-// Waits in 200 ms slices, reading cancel between them; a cancel ends the package.
-bool WaitForPackage(HANDLE process, const std::atomic<bool>* cancel, std::uint32_t& exitCode,
-                    std::wstring& message) {
-  for (;;) {
-    const DWORD wait = WaitForSingleObject(process, kCancelPollMs);
-    if (wait == WAIT_OBJECT_0) {
-      DWORD code = 0;
-      if (!GetExitCodeProcess(process, &code)) {
-        message = kTextExitCodeUnreadable;
-        return false;
-      }
-      exitCode = code;
-      return true;
-    }
-    if (wait != WAIT_TIMEOUT) {
-      message = kTextWaitFailed;
-      return false;
-    }
-    if (cancel && cancel->load()) {
-      TerminateProcess(process, kCancelledExitCode);
-      WaitForSingleObject(process, kTerminateWaitMs);
-      message = kTextCancelled;
-      return false;
-    }
+// Waits for the package to end on its own.
+bool WaitForPackage(HANDLE process, std::uint32_t& exitCode, std::wstring& message) {
+  if (WaitForSingleObject(process, INFINITE) != WAIT_OBJECT_0) {
+    message = kTextWaitFailed;
+    return false;
   }
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process, &code)) {
+    message = kTextExitCodeUnreadable;
+    return false;
+  }
+  exitCode = code;
+  return true;
 }
 
 }  // namespace
@@ -178,8 +163,8 @@ std::wstring BuildInstallerArguments(const InstallOptions& options) {
 }
 
 bool RunPackageInstaller(const std::wstring& packagePath, const std::wstring& arguments,
-                         const std::atomic<bool>* cancel, std::uint32_t& exitCode,
-                         std::wstring& message, const std::wstring& tempDirectory) {
+                         std::uint32_t& exitCode, std::wstring& message,
+                         const std::wstring& tempDirectory) {
   // Checked first: for a missing file ShellExecuteExW opens a modal system error box on this
   // thread, which would hold the worker (and a window close that joins it) until dismissed.
   const DWORD attributes = GetFileAttributesW(packagePath.c_str());
@@ -201,7 +186,7 @@ bool RunPackageInstaller(const std::wstring& packagePath, const std::wstring& ar
                                           arguments, folder, process, message)) {
     return false;
   }
-  return WaitForPackage(process.Get(), cancel, exitCode, message);
+  return WaitForPackage(process.Get(), exitCode, message);
 }
 
 }  // namespace lum::installer

@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -18,14 +17,15 @@ inline constexpr wchar_t kUacRefusedText[] = L"用户取消了管理员授权";
 std::wstring SanitizeChannelId(const std::wstring& channel);
 std::wstring BuildInstallerArguments(const InstallOptions& options);
 
-// Starts the package elevated, by its full path, in its own folder, and waits for it, reading
-// cancel every 200 ms. True when it ran to its end and exitCode holds its exit code.
+// Starts the package elevated, by its full path, in its own folder, and waits for it to end.
+// True when it ran to its end and exitCode holds its exit code. Once started it is never ended
+// from here, not even for a cancel: NSIS cannot roll back, and a package stopped midway leaves a
+// half-written installation; the caller reads its cancel flag afterwards.
 // An elevated caller starts it directly (no file-association lookup), with TEMP and TMP set to
 // tempDirectory when one is given; an unelevated one asks for elevation through the shell's
 // "runas" verb, which gives the package an environment of the system's making.
 [[nodiscard]] bool RunPackageInstaller(const std::wstring& packagePath,
-                                       const std::wstring& arguments,
-                                       const std::atomic<bool>* cancel, std::uint32_t& exitCode,
+                                       const std::wstring& arguments, std::uint32_t& exitCode,
                                        std::wstring& message,
                                        const std::wstring& tempDirectory = {});
 

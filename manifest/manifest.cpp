@@ -69,6 +69,14 @@ std::uint64_t ReadSize(const Json& value) {
   return value.get<std::uint64_t>();  // throws for booleans and non-numbers
 }
 
+// A JSON integer of at least 1: no fraction, exponent, sign or boolean.
+std::uint64_t ReadSequence(const Json& value) {
+  if (!value.is_number_unsigned() || value.get<std::uint64_t>() == 0) {
+    throw std::invalid_argument("sequence");
+  }
+  return value.get<std::uint64_t>();
+}
+
 // An object, or null or an empty array for "no entries"; anything else is a format error.
 const Json::object_t* EntriesOf(const Json& value) {
   static const Json::object_t kNoEntries;
@@ -129,6 +137,7 @@ bool ParseManifest(const std::string& body, Manifest& manifest, std::wstring& me
     Manifest parsed;
     parsed.schemaVersion = ReadSchemaVersion(document.at("schemaVersion"));
     parsed.minimumBootstrapperVersion = StringMember(document, "minimumBootstrapperVersion");
+    parsed.sequence = ReadSequence(document.at("sequence"));
     for (const auto& [name, value] : *EntriesOf(document.at("payloads"))) {
       std::wstring key = Utf8ToWide(name);
       PayloadInfo info = ReadPayload(key, value);
@@ -193,7 +202,7 @@ bool IsTrustedPublisher(std::wstring_view publisher) {
 }
 
 bool SelectManifestPayload(const std::string& body, const std::wstring& channelId,
-                           PayloadInfo& payload, std::wstring& message) {
+                           PayloadInfo& payload, std::wstring& message, std::uint64_t* sequence) {
   Manifest manifest;
   if (!ParseManifest(body, manifest, message)) return false;
   PayloadInfo selected;
@@ -203,6 +212,7 @@ bool SelectManifestPayload(const std::string& body, const std::wstring& channelI
     return false;
   }
   payload = std::move(selected);
+  if (sequence) *sequence = manifest.sequence;
   message.clear();
   return true;
 }

@@ -14,7 +14,6 @@ constexpr int kSendTimeoutMs = 30000;
 constexpr int kReceiveTimeoutMs = 30000;
 
 constexpr std::size_t kDocumentReadSize = 16384;
-constexpr std::size_t kDocumentLimit = 1048576;
 
 constexpr DWORD kProxyAuthenticationRequired = 407;
 
@@ -73,7 +72,7 @@ bool SetReceiveTimeout(HINTERNET request, int receiveMs) {
 }
 
 bool FetchSmallDocument(const std::wstring& url, std::string* body, std::wstring* message,
-                        TransferFailure* failure) {
+                        TransferFailure* failure, std::size_t limit) {
   if (body == nullptr || message == nullptr) return false;
   TransferFailure unread;
   TransferFailure& seen = failure ? *failure : unread;
@@ -105,7 +104,7 @@ bool FetchSmallDocument(const std::wstring& url, std::string* body, std::wstring
     }
     if (read == 0) break;
     seen.bytesReceived += read;
-    if (received.size() + read > kDocumentLimit) {
+    if (received.size() + read > limit) {
       *message = L"安装配置超过大小限制";
       return false;
     }

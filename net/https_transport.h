@@ -1,6 +1,7 @@
 // HTTPS requests through WinHTTP, synchronous, on the calling thread.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "base/handles.h"
@@ -33,9 +34,13 @@ struct UrlParts {
 // other time-outs stay the transport's. False when WinHTTP refused it.
 [[nodiscard]] bool SetReceiveTimeout(HINTERNET request, int receiveMs);
 
-// GETs a document of at most 1 MiB with status 200 into body. A failure, when given, receives
-// what the fetch saw; it tells something only when the fetch failed.
+inline constexpr std::size_t kSmallDocumentLimit = 1048576;
+
+// GETs a document of at most limit bytes (1 MiB unless given) with status 200 into body. A
+// failure, when given, receives what the fetch saw; it tells something only when the fetch
+// failed.
 [[nodiscard]] bool FetchSmallDocument(const std::wstring& url, std::string* body,
-                                      std::wstring* message, TransferFailure* failure = nullptr);
+                                      std::wstring* message, TransferFailure* failure = nullptr,
+                                      std::size_t limit = kSmallDocumentLimit);
 
 }  // namespace lum::installer

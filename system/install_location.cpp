@@ -14,21 +14,23 @@ std::wstring KnownFolderPath(REFKNOWNFOLDERID id) {
   return path.Get();
 }
 
-std::wstring DefaultInstallDirectory() {
+namespace {
+
+std::wstring ProgramFilesDirectory() {
   std::wstring programFiles = KnownFolderPath(FOLDERID_ProgramFiles);
   if (programFiles.empty()) programFiles = kFallbackProgramFiles;
-  return JoinPath(std::move(programFiles), kInstallFolderName);
+  return programFiles;
 }
 
-std::wstring ProgramDataDirectory() { return KnownFolderPath(FOLDERID_ProgramData); }
+}  // namespace
 
-std::wstring CacheDirectory() {
-  std::wstring base = ProgramDataDirectory();
-  // Without it there is nowhere safe to keep the package: an empty path makes every user fail
-  // cleanly instead of writing relative to the current directory.
-  if (base.empty()) return {};
-  return JoinPath(JoinPath(std::move(base), kInstallFolderName), kCacheFolderName);
+std::wstring DefaultInstallDirectory() {
+  return JoinPath(ProgramFilesDirectory(), kInstallFolderName);
 }
+
+std::wstring WorkingFolderRoot() { return ProgramFilesDirectory(); }
+
+std::wstring CacheDirectory() { return JoinPath(WorkingFolderRoot(), kWorkingFolderName); }
 
 std::optional<std::wstring> ReadRegistryString(REGSAM view, const wchar_t* valueName) {
   RegistryKey key;

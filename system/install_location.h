@@ -16,7 +16,8 @@ namespace lum::installer {
 
 inline constexpr wchar_t kInstallFolderName[] = L"VIVOV3";
 inline constexpr wchar_t kFallbackProgramFiles[] = L"C:\\Program Files";
-inline constexpr wchar_t kCacheFolderName[] = L"InstallerCache";
+// The bootstrapper's own working folder, under the program-files folder (CacheDirectory()).
+inline constexpr wchar_t kWorkingFolderName[] = L"LUMWebBootstrapper";
 inline constexpr wchar_t kUninstallKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VIVOV3_PC";
 inline constexpr wchar_t kPackageFileName[] = L"VIVOV3_Setup_x64.exe";
@@ -32,10 +33,12 @@ std::wstring DefaultInstallDirectory();
 // A known folder of the shell (SHGetKnownFolderPath); empty when it is unknown.
 std::wstring KnownFolderPath(REFKNOWNFOLDERID id);
 
-// The machine-wide program-data folder (C:\ProgramData); empty when it is unknown.
-std::wstring ProgramDataDirectory();
-// The working folder of the bootstrapper as it is meant to be: the program-data folder joined
-// with "VIVOV3" and "InstallerCache". ProtectedFolder makes, checks and opens it.
+// The folder that holds the working folder: the 64-bit program-files folder, in which standard
+// users cannot create anything (C:\Program Files).
+std::wstring WorkingFolderRoot();
+// The working folder of the bootstrapper as it is meant to be: the program-files folder joined
+// with "LUMWebBootstrapper" (a name of the bootstrapper's own, never the application's).
+// ProtectedFolder makes, checks and opens it.
 std::wstring CacheDirectory();
 InstalledApplication FindInstalledApplication();
 

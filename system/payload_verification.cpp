@@ -6,10 +6,14 @@
 #include <wincrypt.h>
 #include <wintrust.h>
 
+#include <cwchar>
+#include <span>
 #include <utility>
 #include <vector>
 
+#include "base/der.h"
 #include "base/handles.h"
+#include "base/trust_anchors.h"
 #include "system/install_location.h"
 
 namespace lum::installer {
@@ -70,6 +74,156 @@ const CERT_CHAIN_CONTEXT* SignerChain(HANDLE stateData) {
 // itself already fails for each of these faults.
 constexpr DWORD kChainFaults =
     CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_NOT_SIGNATURE_VALID;
+// A revocation status that could not be checked: no list or responder reached (an offline
+// machine, a SYSTEM account behind a proxy it cannot use).
+constexpr DWORD kRevocationUnknown =
+    CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION;
+
+std::wstring Hex(DWORD value) {
+  wchar_t text[16];
+  std::swprintf(text, sizeof(text) / sizeof(text[0]), L"0x%08lX",
+                static_cast<unsigned long>(value));
+  return text;
+}
+
+std::wstring SubjectOf(PCCERT_CONTEXT cert) {
+  wchar_t name[256] = {};
+  CertGetNameStringW(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name, 256);
+  return name;
+}
+
+bool IsRevokedResult(LONG trust) { return trust == CERT_E_REVOKED || trust == CRYPT_E_REVOKED; }
+
+// WinVerifyTrust accepted the chain but for its revocation status, which is judged on its own.
+bool TrustedApartFromRevocation(LONG trust, DWORD chainStatus) {
+  if ((chainStatus & kChainFaults) != 0) return false;
+  if (trust == 0) return true;
+  if (trust == CERT_E_REVOCATION_FAILURE) return (chainStatus & ~kRevocationUnknown) == 0;
+  if (IsRevokedResult(trust)) {
+    return (chainStatus & ~(kRevocationUnknown | CERT_TRUST_IS_REVOKED)) == 0;
+  }
+  return false;
+}
+
+// Lower-case hex of the SHA-256 of a certificate's DER SubjectPublicKeyInfo, as encoded in the
+// certificate; empty when the encoding cannot be read.
+std::wstring SpkiSha256(PCCERT_CONTEXT cert) {
+  DerReader encoded({cert->pbCertEncoded, cert->cbCertEncoded});
+  std::span<const unsigned char> certificate, tbs, contents, spki;
+  if (!encoded.Read(kDerSequence, certificate)) return {};
+  DerReader outer(certificate);
+  if (!outer.Read(kDerSequence, tbs)) return {};
+  DerReader fields(tbs);
+  fields.SkipIf(0xA0);  // [0] version, absent in version 1
+  // serialNumber, signature, issuer, validity, subject
+  if (!fields.SkipIf(kDerInteger) || !fields.SkipIf(kDerSequence) || !fields.SkipIf(kDerSequence) ||
+      !fields.SkipIf(kDerSequence) || !fields.SkipIf(kDerSequence) ||
+      !fields.Read(kDerSequence, contents, &spki)) {
+    return {};
+  }
+  Sha256 hash;
+  hash.Update(spki.data(), spki.size());
+  std::wstring digest, ignored;
+  return hash.Finish(digest, ignored) ? digest : std::wstring();
+}
+
+std::wstring HexOf(std::span<const unsigned char> bytes) {
+  constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring text;
+  for (const unsigned char byte : bytes) {
+    text.push_back(kDigits[byte >> 4]);
+    text.push_back(kDigits[byte & 0x0F]);
+  }
+  return text;
+}
+
+// The pin whose public key a certificate of the chain holds, null when none does.
+const SignerCaPin* PinnedCaIn(const CERT_SIMPLE_CHAIN& chain) {
+  for (DWORD i = 0; i < chain.cElement; ++i) {
+    const std::wstring digest = SpkiSha256(chain.rgpElement[i]->pCertContext);
+    if (digest.empty()) continue;
+    for (const SignerCaPin& pin : PackageSignerCaPins()) {
+      if (digest == HexOf(pin.spkiSha256)) return &pin;
+    }
+  }
+  return nullptr;
+}
+
+std::wstring PinName(const SignerCaPin& pin) {
+  return std::wstring(L"「") + pin.subject + L"」，公钥 SHA-256 " +
+         HexOf(pin.spkiSha256).substr(0, 16) + L"…";
+}
+
+std::wstring PinRefusal(const CERT_SIMPLE_CHAIN& chain) {
+  std::wstring pins;
+  for (const SignerCaPin& pin : PackageSignerCaPins()) {
+    if (!pins.empty()) pins += L"；";
+    pins += PinName(pin);
+  }
+  std::wstring path;
+  for (DWORD i = 0; i < chain.cElement; ++i) {
+    if (i > 0) path += L" → ";
+    path += SubjectOf(chain.rgpElement[i]->pCertContext);
+  }
+  return L"证书链中没有固定的签名 CA（LUM_PACKAGE_SIGNER_CAS：" + pins + L"），证书链为 " + path;
+}
+
+struct Revocation {
+  enum class State { Good, Unknown, Revoked };
+  State state = State::Good;
+  DWORD chainStatus = 0;  // of the chain the status was read from
+  std::wstring revoked;   // the revoked certificate's subject
+};
+
+Revocation RevocationOf(const CERT_CHAIN_CONTEXT& context, bool revokedByTrust,
+                        bool unknownByTrust) {
+  Revocation result;
+  result.chainStatus = context.TrustStatus.dwErrorStatus;
+  const CERT_SIMPLE_CHAIN& chain = *context.rgpChain[0];
+  for (DWORD i = 0; i < chain.cElement && result.revoked.empty(); ++i) {
+    if (chain.rgpElement[i]->TrustStatus.dwErrorStatus & CERT_TRUST_IS_REVOKED) {
+      result.revoked = SubjectOf(chain.rgpElement[i]->pCertContext);
+    }
+  }
+  if (revokedByTrust || (result.chainStatus & CERT_TRUST_IS_REVOKED)) {
+    result.state = Revocation::State::Revoked;
+    if (result.revoked.empty()) result.revoked = SubjectOf(chain.rgpElement[0]->pCertContext);
+  } else if (unknownByTrust || (result.chainStatus & kRevocationUnknown)) {
+    result.state = Revocation::State::Unknown;
+  }
+  return result;
+}
+
+// Whether the verification looked at revocation at all: it leaves a revocation record on each
+// certificate it checked, or a revocation status.
+bool RevocationChecked(const CERT_CHAIN_CONTEXT& context, LONG trust) {
+  if (IsRevokedResult(trust) || trust == CERT_E_REVOCATION_FAILURE ||
+      (context.TrustStatus.dwErrorStatus & (kRevocationUnknown | CERT_TRUST_IS_REVOKED))) {
+    return true;
+  }
+  const CERT_SIMPLE_CHAIN& chain = *context.rgpChain[0];
+  for (DWORD i = 0; i < chain.cElement; ++i) {
+    if (chain.rgpElement[i]->pRevocationInfo != nullptr) return true;
+  }
+  return false;
+}
+
+// Wine's WinVerifyTrust checks no revocation, whatever it is asked to do; its certificate chain
+// engine does. So where the verification did not, the chain is built again from the verified
+// leaf, with the signature's certificates, checking the revocation of every certificate but the
+// root, as WinVerifyTrust does on Windows.
+Revocation CheckRevocation(PCCERT_CONTEXT leaf) {
+  CERT_CHAIN_PARA para = {};
+  para.cbSize = sizeof(para);
+  CertChain chain;
+  if (!CertGetCertificateChain(nullptr, leaf, nullptr, leaf->hCertStore, &para,
+                               CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, nullptr,
+                               chain.Put()) ||
+      !chain || chain.Get()->cChain == 0) {
+    return {.state = Revocation::State::Unknown};
+  }
+  return RevocationOf(*chain.Get(), false, false);
+}
 
 }  // namespace
 
@@ -151,7 +305,7 @@ bool VerifyPayload(const std::wstring& path, std::uint64_t expectedSize,
 bool VerifyPayloadFile(HANDLE file, const std::wstring& path, std::uint64_t expectedSize,
                        const std::wstring& expectedSha256, const std::wstring& expectedPublisher,
                        const std::wstring& knownDigest, std::wstring& message,
-                       VerificationFailure* failure) {
+                       VerificationFailure* failure, std::wstring* acceptedNote) {
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file, &size)) {
     message = kTextPackageSize;
@@ -178,7 +332,8 @@ bool VerifyPayloadFile(HANDLE file, const std::wstring& path, std::uint64_t expe
     }
     return false;
   }
-  return VerifyPublisherSignatureFile(file, path, expectedPublisher, message, failure);
+  return VerifyPublisherSignatureFile(file, path, expectedPublisher, message, failure,
+                                      acceptedNote);
 }
 
 bool ComputeFileSha256(const std::wstring& path, std::wstring& digest, std::wstring& message) {
@@ -227,7 +382,8 @@ bool VerifyPublisherSignature(const std::wstring& path, const std::wstring& expe
 
 bool VerifyPublisherSignatureFile(HANDLE file, const std::wstring& path,
                                   const std::wstring& expectedPublisher, std::wstring& message,
-                                  VerificationFailure* failure) {
+                                  VerificationFailure* failure, std::wstring* acceptedNote) {
+  if (acceptedNote) acceptedNote->clear();
   if (!Rewind(file)) {
     message = L"安装包数字签名无效";
     return false;
@@ -250,12 +406,36 @@ bool VerifyPublisherSignatureFile(HANDLE file, const std::wstring& path,
   GUID action = WINTRUST_ACTION_GENERIC_VERIFY_V2;
   const LONG trust = WinVerifyTrust(nullptr, &action, &trustData);
   const CERT_CHAIN_CONTEXT* chain = SignerChain(trustData.hWVTStateData);
-  const bool chainBuilt = chain != nullptr;
+  const bool chainBuilt = chain != nullptr && chain->cChain > 0;
   const DWORD chainStatus = chainBuilt ? chain->TrustStatus.dwErrorStatus : 0;
-  const bool trusted = trust == 0 && chainBuilt && (chainStatus & kChainFaults) == 0;
+  const bool trusted = chainBuilt && TrustedApartFromRevocation(trust, chainStatus);
+  // A machine may trust more roots than the publisher's (a TLS-intercepting proxy's, say): the
+  // chain must lead to a signer CA of this build, and none of its certificates may be revoked.
+  std::wstring chainRefusal;
+  std::wstring note;
+  if (trusted) {
+    const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
+    const SignerCaPin* pin = PinnedCaIn(simple);
+    if (pin == nullptr) {
+      chainRefusal = PinRefusal(simple);
+    } else {
+      const Revocation revocation =
+          RevocationChecked(*chain, trust)
+              ? RevocationOf(*chain, IsRevokedResult(trust), trust == CERT_E_REVOCATION_FAILURE)
+              : CheckRevocation(simple.rgpElement[0]->pCertContext);
+      if (revocation.state == Revocation::State::Revoked) {
+        chainRefusal = L"证书已吊销：" + revocation.revoked + L"（吊销检查的证书链状态 " +
+                       Hex(revocation.chainStatus) + L"）";
+      } else if (revocation.state == Revocation::State::Unknown) {
+        note = L"证书吊销状态无法检查（证书链状态 " + Hex(revocation.chainStatus) +
+               L"），证书链含固定的签名 CA" + PinName(*pin) + L"，已接受";
+      }
+    }
+  }
   std::wstring signer;
-  const wchar_t* signerFailure =
-      trusted ? ReadVerifiedSigner(trustData.hWVTStateData, signer) : nullptr;
+  const wchar_t* signerFailure = trusted && chainRefusal.empty()
+                                     ? ReadVerifiedSigner(trustData.hWVTStateData, signer)
+                                     : nullptr;
   trustData.dwStateAction = WTD_STATEACTION_CLOSE;
   WinVerifyTrust(nullptr, &action, &trustData);
   const auto fail = [&](const wchar_t* text) {
@@ -264,14 +444,16 @@ bool VerifyPublisherSignatureFile(HANDLE file, const std::wstring& path,
       *failure = {.check = VerificationFailure::Check::Signature,
                   .trustResult = trust,
                   .chainBuilt = chainBuilt,
-                  .chainStatus = chainStatus};
+                  .chainStatus = chainStatus,
+                  .chainRefusal = chainRefusal};
     }
     return false;
   };
-  if (!trusted) return fail(L"安装包数字签名无效");
+  if (!trusted || !chainRefusal.empty()) return fail(L"安装包数字签名无效");
   if (signerFailure) return fail(signerFailure);
   // Ordinal: the same answer whatever the user's locale.
   if (!SameIgnoringCase(signer, expectedPublisher)) return fail(L"安装包发布者不匹配");
+  if (acceptedNote) *acceptedNote = std::move(note);
   return true;
 }
 

@@ -26,6 +26,9 @@ struct VerificationFailure {
   LONG trustResult = 0;  // WinVerifyTrust's result
   bool chainBuilt = false;
   DWORD chainStatus = 0;  // the signer chain's CERT_TRUST_STATUS dwErrorStatus, when built
+  // What refused a chain that WinVerifyTrust accepted: the signer CA pins it lacks, or the
+  // certificate that is revoked. Empty when the trust verification itself refused.
+  std::wstring chainRefusal;
 };
 
 // The message is set on failure only.
@@ -43,18 +46,24 @@ struct VerificationFailure {
 // the bytes of that handle whatever happens to the path meanwhile. path names the file for the
 // signature check's records only. knownDigest, when not empty, is the digest of the file's bytes
 // taken while they were written; otherwise the digest is read through the handle. A failure,
-// when given, is set with the message.
+// when given, is set with the message. acceptedNote, when given, receives on success a line for
+// the log about what was accepted though it could not be checked (the revocation status), else
+// it is cleared.
 [[nodiscard]] bool VerifyPayloadFile(HANDLE file, const std::wstring& path,
                                      std::uint64_t expectedSize, const std::wstring& expectedSha256,
                                      const std::wstring& expectedPublisher,
                                      const std::wstring& knownDigest, std::wstring& message,
-                                     VerificationFailure* failure = nullptr);
+                                     VerificationFailure* failure = nullptr,
+                                     std::wstring* acceptedNote = nullptr);
 [[nodiscard]] bool ComputeHandleSha256(HANDLE file, std::wstring& digest, std::wstring& message);
-// The signer's name is read from the certificate that the trust verification itself verified.
+// The signer's name is read from the certificate that the trust verification itself verified,
+// and the chain it built must hold the public key of a pinned signer CA (PackageSignerCaPins)
+// and no revoked certificate. A revocation status that could not be checked is accepted.
 [[nodiscard]] bool VerifyPublisherSignatureFile(HANDLE file, const std::wstring& path,
                                                 const std::wstring& expectedPublisher,
                                                 std::wstring& message,
-                                                VerificationFailure* failure = nullptr);
+                                                VerificationFailure* failure = nullptr,
+                                                std::wstring* acceptedNote = nullptr);
 
 // SHA-256 of bytes fed in order. A failure is kept and reported by Finish.
 class Sha256 {

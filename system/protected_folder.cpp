@@ -13,26 +13,36 @@
 namespace lum::installer {
 namespace {
 
-// Another name is tried when a component can be neither trusted nor renamed aside.
-constexpr int kNamesPerComponent = 8;
-
 constexpr DWORD kNoFollow = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-constexpr DWORD kComponentAccess =
+constexpr DWORD kRootAccess =
     FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
-// No FILE_SHARE_DELETE: while the folder is open nobody renames or removes a component.
-constexpr DWORD kComponentShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+// The folder is re-secured through the same handle that was checked.
+constexpr DWORD kFolderAccess = kRootAccess | WRITE_DAC | WRITE_OWNER;
+// No FILE_SHARE_DELETE: while the folder is open nobody renames or removes it.
+constexpr DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
 constexpr DWORD kRemoveAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
 
-// SYSTEM and Administrators full control, Users read and execute, inherited by what is made
-// inside, nothing inherited from above (P), owned by Administrators.
-constexpr wchar_t kFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+// Owned by Administrators, SYSTEM and Administrators full control, nothing inherited from above
+// (P). Users get nothing: no handle of theirs can hold, lock or oplock the package, the private
+// TEMP or the plug-ins the package unpacks there. The folder's entries are inherited by what is
+// made inside; files get the same list explicitly.
+constexpr wchar_t kFolderSddl[] = L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+constexpr wchar_t kFileSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)";
+// installer.log alone may be read by Users, so that support finds it by its path (traverse
+// checking is bypassed for every account by default).
+constexpr wchar_t kLogSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FR;;;BU)";
+constexpr size_t kOwnerPartLength = 4;  // "O:BA", left out where the owner cannot be set
 
+constexpr wchar_t kTrustedInstallerSid[] =
+    L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
+// Rights that let an account change a folder, what is in it, or who may.
 constexpr DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
                                FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
                                WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
 
-std::mutex g_repairMutex;  // the worker and the window may both open the folder
+std::mutex g_openMutex;  // the worker and the window may both open the folder
 
 bool SamePath(std::wstring_view a, std::wstring_view b) {
   return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
@@ -60,9 +70,15 @@ std::wstring DosPath(std::wstring final) {
   return final;
 }
 
-bool IsAdministratorsOrSystem(PSID sid) {
-  return sid != nullptr && (IsWellKnownSid(sid, WinLocalSystemSid) ||
-                            IsWellKnownSid(sid, WinBuiltinAdministratorsSid));
+bool IsTrustedSid(PSID sid) {
+  if (sid == nullptr || !IsValidSid(sid)) return false;
+  if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) {
+    return true;
+  }
+  PSID trustedInstaller = nullptr;
+  if (!ConvertStringSidToSidW(kTrustedInstallerSid, &trustedInstaller)) return false;
+  const LocalMemory held(trustedInstaller);
+  return EqualSid(sid, trustedInstaller) != FALSE;
 }
 
 // Wine keeps no file security: every file reads back with a synthesized owner (the user) and
@@ -72,39 +88,68 @@ bool PlatformKeepsFileSecurity() {
   return LoadedFunction<WineVersionFn>(L"ntdll.dll", "wine_get_version") == nullptr;
 }
 
-// Owned by SYSTEM or Administrators, and nobody else may write, delete or change its security.
-bool IsAdministratorsOnly(HANDLE folder) {
-  if (!PlatformKeepsFileSecurity()) return true;
-  PSID owner = nullptr;
-  PACL dacl = nullptr;
+FolderTrust ReadFolderTrust(HANDLE folder, bool countInheritOnly) {
+  if (!PlatformKeepsFileSecurity()) return FolderTrust::Trusted;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (GetSecurityInfo(folder, SE_FILE_OBJECT,
-                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
-                      &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
-    return false;
+                      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                      nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return FolderTrust::Foreign;
   }
   const LocalMemory held(descriptor);
-  if (!IsAdministratorsOrSystem(owner) || dacl == nullptr) return false;  // no DACL: anyone
-  for (DWORD i = 0; i < dacl->AceCount; ++i) {
-    ACE_HEADER* header = nullptr;
-    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) return false;
-    if ((header->AceFlags & INHERIT_ONLY_ACE) || header->AceType == ACCESS_DENIED_ACE_TYPE)
-      continue;
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return false;
-    const auto* ace = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
-    if ((ace->Mask & kWriteRights) &&
-        !IsAdministratorsOrSystem(const_cast<DWORD*>(&ace->SidStart))) {
-      return false;
-    }
-  }
-  return true;
+  return JudgeFolderSecurity(descriptor, countInheritOnly);
 }
 
-std::atomic<FolderSecurityCheck> g_securityCheck{&IsAdministratorsOnly};
+std::atomic<FolderSecurityCheck> g_securityCheck{&ReadFolderTrust};
 
-// Wine's open follows a link even when asked not to; the link then still shows in the path's
-// own attributes, and the handle names its target.
-bool IsTrustedFolder(HANDLE folder, const std::wstring& path, const std::wstring& expectedFinal) {
+// Calls make(attributes) with the descriptor of sddl; where the caller may not make
+// Administrators the owner, once more without the owner. False with the Windows error set.
+template <typename Make>
+bool MakeWithDescriptor(const wchar_t* sddl, Make make) {
+  for (const wchar_t* text : {sddl, sddl + kOwnerPartLength}) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(text, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+      return false;
+    }
+    const LocalMemory held(descriptor);
+    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+    if (make(&attributes)) return true;
+    if (GetLastError() != ERROR_INVALID_OWNER) return false;
+  }
+  return false;
+}
+
+// Replaces the owner and the whole access list of an open entry with those of sddl, nothing
+// inherited. SetKernelObjectSecurity sets this entry alone: nothing is propagated to what is
+// inside (which could reach through a link planted there). 0 or the Windows error.
+DWORD ApplyDescriptor(HANDLE entry, const wchar_t* sddl) {
+  // Wine turns an access list into Unix mode bits, which also hold its read-only attribute:
+  // there it would change what Windows keeps apart, and protect nothing.
+  if (!PlatformKeepsFileSecurity()) return 0;
+  constexpr SECURITY_INFORMATION kDacl = DACL_SECURITY_INFORMATION;
+  for (const SECURITY_INFORMATION what : {kDacl | OWNER_SECURITY_INFORMATION, kDacl}) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
+      return GetLastError();
+    }
+    const LocalMemory held(descriptor);
+    if (SetKernelObjectSecurity(entry, what, descriptor)) return 0;
+    const DWORD error = GetLastError();
+    if (error != ERROR_INVALID_OWNER) return error;
+  }
+  return ERROR_INVALID_OWNER;
+}
+
+const wchar_t* FileSddlFor(std::wstring_view name) {
+  return SamePath(name, kLogFileName) ? kLogSddl : kFileSddl;
+}
+
+// A real folder at path, reached without a link on the way: Wine's open follows a link even when
+// asked not to; the link then still shows in the path's own attributes, and the handle names its
+// target.
+bool IsRealFolder(HANDLE folder, const std::wstring& path, const std::wstring& expectedFinal) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(folder, &info)) return false;
   if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
@@ -115,7 +160,7 @@ bool IsTrustedFolder(HANDLE folder, const std::wstring& path, const std::wstring
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return false;
   }
-  return SamePath(FinalPath(folder), expectedFinal) && g_securityCheck.load()(folder);
+  return SamePath(FinalPath(folder), expectedFinal);
 }
 
 bool RenameThroughHandle(HANDLE entry, const std::wstring& newPath, bool replace) {
@@ -134,68 +179,38 @@ KernelHandle OpenEntryItself(const std::wstring& path, DWORD access) {
       CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING, kNoFollow, nullptr));
 }
 
-// Renames an untrusted entry to "<name>.untrusted-N" beside it, through a handle on the entry
-// itself. Where the open followed a link (Wine), the rename would move the link's target, so
-// nothing is done.
-bool MoveAside(const std::wstring& path, const std::wstring& expectedFinal) {
-  const KernelHandle entry = OpenEntryItself(path, kRemoveAccess);
-  if (!entry || !SamePath(FinalPath(entry.Get()), expectedFinal)) return false;
-  const std::wstring stem = path + L".untrusted-" + std::to_wstring(GetTickCount64());
-  for (int n = 0; n < 100; ++n) {
-    if (RenameThroughHandle(entry.Get(), n == 0 ? stem : stem + L"-" + std::to_wstring(n), false)) {
-      return true;
-    }
-    const DWORD error = GetLastError();
-    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return false;
-  }
-  return false;
-}
-
-bool CreateProtectedDirectory(const std::wstring& path) {
-  for (const wchar_t* sddl : {kFolderSddl, kFolderSddl + 4}) {  // then without the owner
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
-                                                              nullptr)) {
-      return false;
-    }
-    const LocalMemory held(descriptor);
-    SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
-    if (CreateDirectoryW(path.c_str(), &attributes)) return true;
-    // Only a caller that may make Administrators an owner can set it.
-    if (GetLastError() != ERROR_INVALID_OWNER) return false;
-  }
-  return false;
-}
-
-// Opens the component `base` (or one of its numbered alternatives) inside the parent, making it
-// when missing. 0 or the Windows error of the last try.
-DWORD OpenComponent(const std::wstring& parentPath, const std::wstring& parentFinal,
-                    const wchar_t* base, KernelHandle& held, std::wstring& path,
-                    std::wstring& final) {
-  DWORD error = ERROR_ACCESS_DENIED;
-  for (int n = 1; n <= kNamesPerComponent; ++n) {
-    const std::wstring name = n == 1 ? std::wstring(base) : base + (L"." + std::to_wstring(n));
-    path = JoinPath(parentPath, name);
-    final = JoinPath(parentFinal, name);
-    for (int tries = 0; tries < 3; ++tries) {
-      KernelHandle folder(CreateFileW(path.c_str(), kComponentAccess, kComponentShare, nullptr,
-                                      OPEN_EXISTING, kNoFollow, nullptr));
-      if (!folder) {
+// Opens the working folder inside its parent, making it when missing. Whatever else stands at
+// its name is left exactly as it is. 0 or the Windows error.
+DWORD OpenWorkingFolder(const std::wstring& path, const std::wstring& final, KernelHandle& held,
+                        bool& reclaimed) {
+  DWORD error = ERROR_PATH_NOT_FOUND;
+  for (int tries = 0; tries < 2; ++tries) {
+    KernelHandle folder(CreateFileW(path.c_str(), kFolderAccess, kFolderShare, nullptr,
+                                    OPEN_EXISTING, kNoFollow, nullptr));
+    if (!folder) {
+      error = GetLastError();
+      if (!IsNotFoundError(error)) return error;
+      // Made with its descriptor in the same call, so it never exists without it. A link to
+      // nothing reads as missing and still blocks the name: the creation fails on it.
+      if (!MakeWithDescriptor(kFolderSddl, [&path](SECURITY_ATTRIBUTES* attributes) {
+            return CreateDirectoryW(path.c_str(), attributes) != FALSE;
+          })) {
         error = GetLastError();
-        if (!IsNotFoundError(error)) break;  // held by someone else, say: another name
-        // A link to nothing reads as missing and still blocks the name: the next try sees the
-        // failed creation again, and the name is given up.
-        if (!CreateProtectedDirectory(path)) error = GetLastError();
-        continue;
+        if (error != ERROR_ALREADY_EXISTS) return error;
       }
-      if (IsTrustedFolder(folder.Get(), path, final)) {
-        held = std::move(folder);
-        return 0;
-      }
-      folder.Reset();
-      error = ERROR_ACCESS_DENIED;
-      if (!MoveAside(path, final)) break;
+      continue;
     }
+    // A link, a file, or a folder that another account owns: only an administrator can have put
+    // it there, and it is not ours to rename or remove.
+    if (!IsRealFolder(folder.Get(), path, final)) return ERROR_ACCESS_DENIED;
+    const FolderTrust trust = g_securityCheck.load()(folder.Get(), true);
+    if (trust == FolderTrust::Foreign) return ERROR_ACCESS_DENIED;
+    reclaimed = trust == FolderTrust::Loose;
+    // Ours, so its owner and access list are made ours again: nothing inherited, nothing that an
+    // administrator's change let in survives.
+    if (const DWORD applied = ApplyDescriptor(folder.Get(), kFolderSddl)) return applied;
+    held = std::move(folder);
+    return 0;
   }
   return error;
 }
@@ -247,11 +262,46 @@ void RemoveTreeAt(const std::wstring& path, const std::wstring& final) {
 
 }  // namespace
 
+FolderTrust JudgeFolderSecurity(PSECURITY_DESCRIPTOR descriptor, bool countInheritOnly) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (descriptor == nullptr || !GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) ||
+      !IsTrustedSid(owner)) {
+    return FolderTrust::Foreign;
+  }
+  BOOL present = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) {
+    return FolderTrust::Foreign;
+  }
+  if (!present || dacl == nullptr) return FolderTrust::Loose;  // no DACL: anyone, anything
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) return FolderTrust::Foreign;
+    // A denying entry only ever takes away.
+    if (header->AceType == ACCESS_DENIED_ACE_TYPE) continue;
+    if (!countInheritOnly && (header->AceFlags & INHERIT_ONLY_ACE)) continue;
+    // Object, callback and other allowing entries are not judged here: not ours.
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) return FolderTrust::Loose;
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    // CREATOR OWNER and OWNER RIGHTS count as anyone else: neither is in our own list.
+    if ((ace->Mask & kWriteRights) && !IsTrustedSid(&ace->SidStart)) return FolderTrust::Loose;
+  }
+  return FolderTrust::Trusted;
+}
+
 FolderSecurityCheck ReplaceFolderSecurityCheckForTesting(FolderSecurityCheck check) {
-  return g_securityCheck.exchange(check ? check : &IsAdministratorsOnly);
+  return g_securityCheck.exchange(check ? check : &ReadFolderTrust);
 }
 
 DWORD DeleteThroughHandle(HANDLE file) {
+  // FileDispositionInfoEx (21) and its flags (Windows 10 1607, the read-only one 1809) are left
+  // out of the headers for the Windows 10 version this builds against.
+  constexpr auto kDispositionInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(21);
+  constexpr DWORD kDelete = 0x1, kPosixSemantics = 0x2, kIgnoreReadOnly = 0x10;
+  DWORD posix = kDelete | kPosixSemantics | kIgnoreReadOnly;  // FILE_DISPOSITION_INFO_EX
+  if (SetFileInformationByHandle(file, kDispositionInfoEx, &posix, sizeof(posix))) return 0;
+  // Windows 10 before 1809, file systems without POSIX deletes, and Wine: the classic delete.
   FILE_BASIC_INFO basic{};
   if (GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof(basic)) &&
       (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
@@ -277,32 +327,29 @@ KernelHandle HoldReadOnly(KernelHandle writer) {
 
 DWORD ProtectedFolder::Open() {
   held_.clear();
-  const std::wstring programData = ProgramDataDirectory();
-  if (programData.empty()) return ERROR_PATH_NOT_FOUND;
-  // The program-data folder itself belongs to the system; everything below it is checked.
-  KernelHandle root(CreateFileW(programData.c_str(), kComponentAccess, kShareAll, nullptr,
+  path_.clear();
+  final_.clear();
+  reclaimed_ = false;
+  // The parent must be a folder in which no standard user can create anything: then nobody but
+  // an administrator can have taken the working folder's name.
+  KernelHandle root(CreateFileW(WorkingFolderRoot().c_str(), kRootAccess, kShareAll, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!root) return GetLastError();
-  std::wstring final = FinalPath(root.Get());
-  if (final.empty()) return GetLastError();
-  std::wstring path = DosPath(final);
-  held_.push_back(std::move(root));
+  const std::wstring rootFinal = FinalPath(root.Get());
+  if (rootFinal.empty()) return GetLastError();
+  if (g_securityCheck.load()(root.Get(), false) != FolderTrust::Trusted) return ERROR_ACCESS_DENIED;
 
-  const std::lock_guard lock(g_repairMutex);
-  for (const wchar_t* component : {kInstallFolderName, kCacheFolderName}) {
-    KernelHandle folder;
-    std::wstring childPath;
-    std::wstring childFinal;
-    if (const DWORD error = OpenComponent(path, final, component, folder, childPath, childFinal)) {
-      held_.clear();
-      return error;
-    }
-    held_.push_back(std::move(folder));
-    path = std::move(childPath);
-    final = std::move(childFinal);
+  const std::wstring path = JoinPath(DosPath(rootFinal), kWorkingFolderName);
+  const std::wstring final = JoinPath(rootFinal, kWorkingFolderName);
+  KernelHandle folder;
+  {
+    const std::lock_guard lock(g_openMutex);
+    if (const DWORD error = OpenWorkingFolder(path, final, folder, reclaimed_)) return error;
   }
-  path_ = std::move(path);
-  final_ = std::move(final);
+  held_.push_back(std::move(root));
+  held_.push_back(std::move(folder));
+  path_ = path;
+  final_ = final;
   return 0;
 }
 
@@ -339,16 +386,29 @@ ProtectedFolder::Entry ProtectedFolder::OpenFile(std::wstring_view name, DWORD a
     file.Reset();
     return Entry::Other;
   }
+  // Accepted: its owner and access list become ours, whatever it had before. Rights to change
+  // security are not shared out, so this needs no sharing from the caller's handle.
+  const KernelHandle secure(ReOpenFile(file.Get(), WRITE_DAC | WRITE_OWNER, kShareAll, 0));
+  if (!secure || ApplyDescriptor(secure.Get(), FileSddlFor(name)) != 0) {
+    file.Reset();
+    return Entry::Other;
+  }
   return Entry::File;
 }
 
 DWORD ProtectedFolder::CreateNewFile(std::wstring_view name, DWORD access, DWORD share,
                                      KernelHandle& file) const {
+  file.Reset();
   if (final_.empty()) return ERROR_PATH_NOT_FOUND;
+  const std::wstring path = PathOf(name);
   // CREATE_NEW fails on anything at the name, a link to nothing included.
-  file.Reset(CreateFileW(PathOf(name).c_str(), access, share, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) return GetLastError();
+  if (!MakeWithDescriptor(FileSddlFor(name), [&](SECURITY_ATTRIBUTES* attributes) {
+        file.Reset(CreateFileW(path.c_str(), access, share, attributes, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        return file.IsValid();
+      })) {
+    return GetLastError();
+  }
   if (!Names(file.Get(), name)) {
     file.Reset();
     return ERROR_ACCESS_DENIED;
@@ -361,13 +421,22 @@ DWORD ProtectedFolder::Remove(std::wstring_view name) const {
   return RemoveEntry(PathOf(name), JoinPath(final_, name));
 }
 
-DWORD ProtectedFolder::MakeEmptyFolder(std::wstring_view name) const {
+DWORD ProtectedFolder::MakeEmptyFolder(std::wstring_view name, KernelHandle& held) const {
+  held.Reset();
   if (final_.empty()) return ERROR_PATH_NOT_FOUND;
   RemoveTree(name);
-  // Made inside this folder, it inherits the folder's DACL.
-  if (!CreateDirectoryW(PathOf(name).c_str(), nullptr)) return GetLastError();
-  const KernelHandle folder = OpenEntryItself(PathOf(name), FILE_READ_ATTRIBUTES | SYNCHRONIZE);
-  return folder && Names(folder.Get(), name) ? 0 : ERROR_ACCESS_DENIED;
+  const std::wstring path = PathOf(name);
+  if (!MakeWithDescriptor(kFolderSddl, [&path](SECURITY_ATTRIBUTES* attributes) {
+        return CreateDirectoryW(path.c_str(), attributes) != FALSE;
+      })) {
+    return GetLastError();
+  }
+  KernelHandle folder(CreateFileW(path.c_str(), kRootAccess, kFolderShare, nullptr, OPEN_EXISTING,
+                                  kNoFollow, nullptr));
+  if (!folder) return GetLastError();
+  if (!Names(folder.Get(), name)) return ERROR_ACCESS_DENIED;
+  held = std::move(folder);
+  return 0;
 }
 
 void ProtectedFolder::RemoveTree(std::wstring_view name) const {

@@ -12,6 +12,8 @@
 #include "base/module.h"
 #include "core/build_config.h"
 #include "system/channel.h"
+#include "system/install_location.h"
+#include "ui/paint/page_painter.h"
 
 namespace lum::installer {
 namespace {
@@ -63,7 +65,7 @@ MainWindow::~MainWindow() {
   }
   pathEditFont.Reset();
   options = InstallOptions{};
-  displayedStatus = InstallerStatus{};
+  view = PageView{};
   logoImage.Reset();
   heroImage.Reset();
   renderTarget.Reset();
@@ -111,6 +113,7 @@ bool MainWindow::Create() {
                              window, nullptr, moduleInstance, nullptr);
   LayoutPathEdit();
   SubclassPathEdit();
+  pageFocus = PageControls(view).initialFocus;
   // Focus cues start hidden; the first key that navigates shows them.
   SendMessageW(window, WM_CHANGEUISTATE, MAKEWPARAM(UIS_SET, UISF_HIDEFOCUS), 0);
 
@@ -126,6 +129,7 @@ bool MainWindow::Create() {
     SetWindowTextW(pathEdit, options.installDirectory.c_str());
     ShowWindow(pathEdit, SW_HIDE);
   }
+  OnPathChanged();
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
   return true;
@@ -151,11 +155,10 @@ float MainWindow::PixelsPerDesignUnit() const { return DesignToPixelFactor(dpi);
 void MainWindow::LayoutPathEdit() {
   if (pathEdit == nullptr) return;
   const float f = PixelsPerDesignUnit();
-  SetWindowPos(pathEdit, nullptr, static_cast<int>(layout::kPathEdit.left * f),
-               static_cast<int>(layout::kPathEdit.top * f),
-               static_cast<int>((layout::kPathEdit.right - layout::kPathEdit.left) * f),
-               static_cast<int>((layout::kPathEdit.bottom - layout::kPathEdit.top) * f),
-               SWP_NOZORDER | SWP_NOACTIVATE);
+  const DesignRect& place = layout::kPathEdit;
+  SetWindowPos(pathEdit, nullptr, static_cast<int>(place.left * f), static_cast<int>(place.top * f),
+               static_cast<int>((place.right - place.left) * f),
+               static_cast<int>((place.bottom - place.top) * f), SWP_NOZORDER | SWP_NOACTIVATE);
   pathEditFont.Reset(CreateFontW(static_cast<int>(-22.0f * f), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
                                  FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                  CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
@@ -215,33 +218,23 @@ void MainWindow::DiscardDeviceResources() {
   renderTarget.Reset();
 }
 
-PageView MainWindow::CurrentView() const {
-  PageView view;
-  view.stage = displayedStatus.stage;
-  view.progress = displayedStatus.progress;
-  view.message = displayedStatus.message;
-  view.errorCode = displayedStatus.errorCode;
-  view.dialog = dialogKind;
-  view.agreed = agreed;
-  view.desktopShortcut = desktopShortcutChecked;
-  view.startMenuShortcut = startMenuChecked;
-  if (view.stage == InstallStage::CustomOptions) view.installPath = PathEditText();
-  return view;
-}
-
 void MainWindow::Paint() {
   PAINTSTRUCT paint{};
   BeginPaint(window, &paint);
   CreateDeviceResources();
   if (renderTarget) {
-    PageView view = CurrentView();
-    view.heroImage = heroImage.Get();
-    view.logoImage = logoImage.Get();
-    view.focusRing = FocusRingTarget(view);
-    const PaintContext context{renderTarget.Get(), textFactory.Get(), hover, pressed,
-                               PaletteFor(highContrast)};
+    PaintContext context;
+    context.target = renderTarget.Get();
+    context.textFactory = textFactory.Get();
+    context.hover = hover;
+    context.pressed = pressed;
+    context.colours = PaletteFor(highContrast);
+    context.heroImage = heroImage.Get();
+    context.logoImage = logoImage.Get();
+    std::optional<ControlId> ring;  // once the keyboard has been used
+    if (!focusHidden) ring = view.dialog != DialogKind::NoDialog ? overlayFocus : pageFocus;
     renderTarget->BeginDraw();
-    PaintWindow(context, view);
+    PaintWindow(context, view, ring);
     const HRESULT drawn = renderTarget->EndDraw();
     if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) DiscardDeviceResources();
   }
@@ -270,6 +263,15 @@ std::wstring MainWindow::PathEditText() const {
   std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1);
   const int copied = GetWindowTextW(pathEdit, buffer.data(), length + 1);
   return std::wstring(buffer.data(), static_cast<std::size_t>(std::max(copied, 0)));
+}
+
+void MainWindow::OnPathChanged() {
+  std::wstring text = PathEditText();
+  if (text == view.installPath) return;  // the field's notice of a text this window put there
+  view.installPath = std::move(text);
+  // Asked here, not at each paint: a paint must not wait on a drive.
+  view.freeSpace = AvailableDiskSpace(view.installPath);
+  Invalidate();
 }
 
 void MainWindow::ShowPathEdit(bool visible) {

@@ -1,5 +1,7 @@
 // The bootstrapper's only window: a borderless, custom-drawn 600 x 400 DIP popup that owns the
-// drawing resources, the path field, the InstallerController and the state the pages show.
+// drawing resources, the path field, the InstallerController and the page model it shows. What
+// the pages hold and what their controls do is the model's (ui/page/); the window turns the
+// system's messages into the model's terms and carries out what the model asks for.
 #pragma once
 
 #include <windows.h>
@@ -13,12 +15,13 @@
 #include "base/handles.h"
 #include "core/installer_controller.h"
 #include "core/installer_types.h"
-#include "ui/accessibility_server.h"
-#include "ui/focus_targets.h"
-#include "ui/high_contrast.h"
-#include "ui/page_painter.h"
-#include "ui/taskbar_button.h"
-#include "ui/taskbar_progress.h"
+#include "ui/accessibility/accessibility_server.h"
+#include "ui/page/activation.h"
+#include "ui/page/controls.h"
+#include "ui/page/page_view.h"
+#include "ui/paint/high_contrast.h"
+#include "ui/shell/taskbar_button.h"
+#include "ui/shell/taskbar_progress.h"
 
 namespace lum::installer {
 
@@ -62,8 +65,7 @@ class MainWindow {
   static LRESULT CALLBACK StaticWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT WindowProc(UINT message, WPARAM wParam, LPARAM lParam);
 
-  // Rendering (main_window.cpp).
-  PageView CurrentView() const;
+  // Rendering, the path field and DPI (main_window.cpp).
   void LayoutPathEdit();
   void LoadPngResource(int resourceId, ComPtr<ID2D1Bitmap>& bitmap);
   void CreateDeviceResources();
@@ -74,29 +76,32 @@ class MainWindow {
   void Invalidate();
   std::wstring PathEditText() const;
   void ShowPathEdit(bool visible);
+  void OnPathChanged();  // the path and its free space, read once per change
 
-  // Input, commands and dialogs (window_input.cpp).
+  // The pointer (window_input.cpp).
   LRESULT OnNcHitTest(LPARAM lParam);
   void OnSetCursor();
   void OnMouseMove(LPARAM lParam);
+  void OnLeftButtonUp(LPARAM lParam);
+  bool ScreenToDesign(POINT screen, float& x, float& y) const;
+  SentenceHitTest SentenceHit() const;
+
+  // What controls do, the overlays and the worker's messages (window_commands.cpp).
+  // The one way a control acts: a click after its hit test, a key on the focused control, or a
+  // screen reader's Invoke or Toggle.
+  void Activate(ControlId id);
+  void Carry(const Activation& activation);
+  // After the displayed status changed, by the worker or by the window's own page switches.
+  void StatusChanged(InstallStage before);
   void OnInstallerStatus(LPARAM lParam);
   void OnInstallerConfirm(LPARAM lParam);
   void OnClose();
   bool RunModalDialog(DialogKind kind);
   void CloseDialog(bool answer);
-  // A click in design units, handed to the overlay or to the shown page's handler.
-  void HandleClick(float x, float y);
-  bool HandleFrameClick(float x, float y);  // the window glyphs; true when one was hit
-  void HandleOverlayClick(float x, float y);
-  void HandleWelcomeClick(float x, float y);
-  void HandleCustomClick(float x, float y);
-  void HandleCompletedClick(float x, float y);
   void BeginInstallation();
   void PickFolder();
   void OpenLegalDocument(LegalDocument document);
   void LaunchApplication();
-  bool IsCursorTarget(float x, float y) const;
-  bool ScreenToDesign(POINT screen, float& x, float& y) const;
 
   // Keyboard focus, keys and focus cues (window_keyboard.cpp).
   static LRESULT CALLBACK PathEditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam);
@@ -105,14 +110,9 @@ class MainWindow {
   void OnChangeUiState(WPARAM wParam);
   void OnUpdateUiState(WPARAM wParam);
   void OnPathEditFocused();
-  FocusList FocusTargetsNow();  // and the focus index of this page or overlay, kept in step
-  FocusList FocusTargetsOf(const PageView& view);  // the same for a view already taken
-  std::size_t& FocusIndex();
+  std::optional<ControlId>& Focus();  // of the overlay while one is up, else of the page
   void MoveFocus(bool backwards);
-  void ActivateFocused();
-  void ClickCentre(const DesignRect& rect);
   bool PlaceKeyboardFocus();  // true when the path field got the keys
-  std::optional<FocusTarget> FocusRingTarget(const PageView& view);
 
   // UI Automation (window_accessibility.cpp).
   // The answer to WM_GETOBJECT of the window or its path field; none for other questions.
@@ -135,21 +135,17 @@ class MainWindow {
   ComPtr<ID2D1Bitmap> heroImage;
   ComPtr<ID2D1Bitmap> logoImage;
   std::unique_ptr<InstallerController> controller;
-  InstallerStatus displayedStatus;
+  // The displayed status, the overlay, the marks, the path and its free space.
+  PageView view;
   TaskbarButton taskbar;
   InstallOptions options;
-  DialogKind dialogKind = DialogKind::NoDialog;
   bool dialogAnswer = false;
-  bool agreed = true;
-  bool desktopShortcutChecked = true;
-  bool startMenuChecked = true;
   bool hover = false;
   bool pressed = false;
   // Windows' UI state: the ring shows once the keyboard is used (UISF_HIDEFOCUS cleared).
   bool focusHidden = true;
-  std::size_t pageFocus = 0;
-  std::size_t overlayFocus = 0;
-  InstallStage focusStage = InstallStage::Failed;      // the page pageFocus belongs to
+  std::optional<ControlId> pageFocus;     // set to the page's first focus when the page changes
+  std::optional<ControlId> overlayFocus;  // set when an overlay comes up
   std::unique_ptr<AccessibilityServer> accessibility;  // made on the first client's question
 };
 

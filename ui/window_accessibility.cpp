@@ -1,18 +1,22 @@
 // UI Automation for MainWindow: its providers are made on the first WM_GETOBJECT that asks for
-// them, follow every repaint of the window from then on, and act through the same click path as
+// them, follow every repaint of the window from then on, and act through the same Activate as
 // the pointer and the keyboard.
 #include <windows.h>
+
+#include <algorithm>
 
 #include "ui/main_window.h"
 
 namespace lum::installer {
 namespace {
 
-// A page, or the progress page for every busy stage (its list stays while the stages pass),
-// and the overlay over it.
-std::uint32_t StructureOf(const PageView& view) {
-  const InstallStage page = IsBusyStage(view.stage) ? InstallStage::Preparing : view.stage;
-  return static_cast<std::uint32_t>(page) << 8 | static_cast<std::uint32_t>(view.dialog);
+// The page, the overlay over it, and how many controls a screen reader is told of there (the
+// welcome page under a failure tells of none but the glyphs).
+std::uint32_t StructureOf(const PageView& view, const ControlList& list) {
+  const auto announced = std::count_if(list.controls.begin(), list.controls.end(),
+                                       [](const Control& control) { return control.announced; });
+  return static_cast<std::uint32_t>(view.page()) << 16 |
+         static_cast<std::uint32_t>(view.dialog) << 8 | static_cast<std::uint32_t>(announced);
 }
 
 }  // namespace
@@ -30,26 +34,24 @@ std::optional<LRESULT> MainWindow::OnGetObject(HWND target, WPARAM wParam, LPARA
 
 void MainWindow::SyncAccessibility() {
   if (!accessibility) return;
-  const PageView view = CurrentView();
-  FocusTargetsOf(view);  // a new page's focus starts where its list says
-  accessibility->Update(StructureOf(view), AccessibleElementsFor(view),
-                        static_cast<int>(FocusIndex()), PixelsPerDesignUnit());
+  ControlList list = InputControls(view);
+  const std::uint32_t structure = StructureOf(view, list);
+  accessibility->Update(structure, std::move(list.controls), Focus(), PixelsPerDesignUnit());
 }
 
 void MainWindow::OnAccessibleAction(WPARAM wParam, LPARAM lParam) {
   if (!accessibility) return;
   AccessibleAction action = AccessibleAction::Invoke;
-  const std::optional<AccessibleElement> element =
-      accessibility->ActionTarget(wParam, lParam, action);
-  if (!element) return;  // a page or overlay that is gone
+  const std::optional<Control> control = accessibility->ActionTarget(wParam, lParam, action);
+  if (!control) return;  // a page or overlay that is gone
   if (action == AccessibleAction::Focus) {
-    if (element->focusIndex < 0) return;
-    FocusIndex() = static_cast<std::size_t>(element->focusIndex);
+    if (!control->takesFocus) return;
+    Focus() = control->id;
     PlaceKeyboardFocus();
     Invalidate();
     return;
   }
-  ClickCentre(element->rect);
+  Activate(control->id);
 }
 
 }  // namespace lum::installer

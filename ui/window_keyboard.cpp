@@ -1,9 +1,7 @@
-// Keyboard access to MainWindow: Tab order over the shown page's or overlay's targets, Enter and
-// Space as a click on the focused one, Esc as the close glyph or the overlay's cancel button,
-// and Windows' focus cues (hidden until the keyboard is used).
+// Keyboard access to MainWindow: Tab order over the shown page's or overlay's controls, Enter and
+// Space activate the focused one as a click would, Esc is the close glyph or the overlay's cancel
+// button, and Windows' focus cues (hidden until the keyboard is used).
 #include <windows.h>
-
-#include <utility>
 
 #include "ui/main_window.h"
 
@@ -55,46 +53,19 @@ void MainWindow::OnUpdateUiState(WPARAM wParam) {
   Invalidate();
 }
 
-FocusList MainWindow::FocusTargetsNow() { return FocusTargetsOf(CurrentView()); }
-
-FocusList MainWindow::FocusTargetsOf(const PageView& view) {
-  // A new page starts at its first focus; an overlay sets its own when it comes up.
-  if (focusStage != view.stage) {
-    focusStage = view.stage;
-    PageView page = view;
-    page.dialog = DialogKind::NoDialog;
-    pageFocus = FocusTargetsFor(page).initial;
-  }
-  return FocusTargetsFor(view);
-}
-
-std::size_t& MainWindow::FocusIndex() {
-  return dialogKind != DialogKind::NoDialog ? overlayFocus : pageFocus;
-}
-
-std::optional<FocusTarget> MainWindow::FocusRingTarget(const PageView& view) {
-  if (focusHidden) return std::nullopt;
-  FocusList list = FocusTargetsOf(view);
-  const std::size_t index = FocusIndex();
-  if (index >= list.targets.size()) return std::nullopt;
-  return std::move(list.targets[index]);
+std::optional<ControlId>& MainWindow::Focus() {
+  return view.dialog != DialogKind::NoDialog ? overlayFocus : pageFocus;
 }
 
 void MainWindow::OnPathEditFocused() {
   // A click into the field puts the Tab order there too.
-  const FocusList list = FocusTargetsNow();
-  if (dialogKind != DialogKind::NoDialog) return;
-  for (std::size_t i = 0; i < list.targets.size(); ++i) {
-    if (list.targets[i].kind == FocusKind::Edit) pageFocus = i;
-  }
+  if (view.dialog != DialogKind::NoDialog || !PageControls(view).Find(ControlId::PathField)) return;
+  pageFocus = ControlId::PathField;
   Invalidate();
 }
 
 bool MainWindow::PlaceKeyboardFocus() {
-  const FocusList list = FocusTargetsNow();
-  const std::size_t index = FocusIndex();
-  const bool onField = index < list.targets.size() && list.targets[index].kind == FocusKind::Edit &&
-                       pathEdit != nullptr;
+  const bool onField = Focus() == ControlId::PathField && pathEdit != nullptr;
   if (onField) {
     SetFocus(pathEdit);
   } else if (GetFocus() != window) {
@@ -104,30 +75,12 @@ bool MainWindow::PlaceKeyboardFocus() {
 }
 
 void MainWindow::MoveFocus(bool backwards) {
-  const FocusList list = FocusTargetsNow();
-  const std::size_t count = list.targets.size();
-  if (count == 0) return;
-  std::size_t& index = FocusIndex();
-  index = backwards ? (index + count - 1) % count : (index + 1) % count;
+  const std::optional<ControlId> next = NextFocus(InputControls(view), Focus(), backwards);
+  if (!next) return;
+  Focus() = next;
   // Tabbing into a field selects its text, as a dialog does.
   if (PlaceKeyboardFocus()) SendMessageW(pathEdit, EM_SETSEL, 0, -1);
   Invalidate();
-}
-
-void MainWindow::ClickCentre(const DesignRect& rect) {
-  // A key press is the click at the target's centre: keyboard and pointer share one path.
-  HandleClick((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
-}
-
-void MainWindow::ActivateFocused() {
-  const FocusList list = FocusTargetsNow();
-  const std::size_t index = FocusIndex();
-  if (index >= list.targets.size()) return;
-  if (list.targets[index].kind == FocusKind::Edit) {
-    PlaceKeyboardFocus();  // the field takes the keys; it has nothing to press
-    return;
-  }
-  ClickCentre(list.targets[index].rect);
 }
 
 bool MainWindow::OnKeyDown(WPARAM key, LPARAM flags) {
@@ -139,9 +92,11 @@ bool MainWindow::OnKeyDown(WPARAM key, LPARAM flags) {
   }
   if ((flags & kKeyWasDown) != 0) return true;  // a held key acts once
   if (key == VK_ESCAPE) {
-    ClickCentre(dialogKind != DialogKind::NoDialog ? layout::kDialogCancel : layout::kCloseArea);
-  } else {
-    ActivateFocused();
+    // The overlay's cancel button, or the close glyph.
+    Activate(view.dialog != DialogKind::NoDialog ? ControlId::DialogCancel : ControlId::Close);
+  } else if (const std::optional<ControlId> focused = Focus();
+             focused && InputControls(view).Find(*focused)) {
+    Activate(*focused);
   }
   return true;
 }

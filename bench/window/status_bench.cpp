@@ -3,10 +3,11 @@
 // them (status handling and the repaints they cause).
 //   window_status_bench.exe real|minimal
 // "real" is MainWindow with the real controller; the statuses go through
-// InstallerController::PublishStatus, i.e. the status callback's PostMessageW of a heap copy.
-// "minimal" is the baseline window, which frees the copy and invalidates.
-// Each scenario prints one line: RESULT MODE SCENARIO MESSAGES WALL_MS CPU_MS STATUS_MS PAINT_MS
-// PAINTS
+// InstallerController::PublishStatus, which posts those that differ from the last one (the
+// status callback's PostMessageW of a heap copy). "minimal" is the baseline window, posted every
+// status, which frees the copy and invalidates.
+// Each scenario prints one line: RESULT MODE SCENARIO STATUSES WALL_MS CPU_MS STATUS_MS PAINT_MS
+// PAINTS POSTS
 #include <windows.h>
 #include <objbase.h>
 
@@ -49,9 +50,13 @@ std::int32_t ProgressOfMessage(int index) {
   return DownloadPercent(static_cast<std::uint64_t>(index - 1) * kChunkBytes, kDownloadBytes);
 }
 
+// Posted after the last status: everything posted before it has been handled when it arrives.
+constexpr UINT kAllPosted = WM_APP + 60;
+
 struct Meter {
   WNDPROC original = nullptr;
-  int handled = 0;
+  int handled = 0;  // status messages, i.e. posts
+  bool allPosted = false;
   int paints = 0;
   std::int64_t statusTicks = 0;
   std::int64_t paintTicks = 0;
@@ -61,21 +66,26 @@ struct Meter {
 Meter meter;
 
 LRESULT CALLBACK MeterProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message != WM_INSTALLER_STATUS && message != WM_PAINT) {
+  std::int64_t end = CounterNow();
+  LRESULT result = 0;
+  if (message == kAllPosted) {
+    meter.allPosted = true;
+  } else if (message != WM_INSTALLER_STATUS && message != WM_PAINT) {
     return CallWindowProcW(meter.original, hwnd, message, wParam, lParam);
-  }
-  const std::int64_t start = CounterNow();
-  const LRESULT result = CallWindowProcW(meter.original, hwnd, message, wParam, lParam);
-  const std::int64_t end = CounterNow();
-  if (message == WM_PAINT) {
-    meter.paintTicks += end - start;
-    ++meter.paints;
   } else {
-    meter.statusTicks += end - start;
-    ++meter.handled;
+    const std::int64_t start = end;
+    result = CallWindowProcW(meter.original, hwnd, message, wParam, lParam);
+    end = CounterNow();
+    if (message == WM_PAINT) {
+      meter.paintTicks += end - start;
+      ++meter.paints;
+    } else {
+      meter.statusTicks += end - start;
+      ++meter.handled;
+    }
   }
-  // Done when the last status is handled and nothing it invalidated is left to paint.
-  if (!meter.settled && meter.handled == kMessages &&
+  // Done when every status posted is handled and nothing they invalidated is left to paint.
+  if (!meter.settled && meter.allPosted &&
       (message == WM_PAINT || !GetUpdateRect(hwnd, nullptr, FALSE))) {
     meter.settled = true;
     meter.settledAt = end;
@@ -97,9 +107,10 @@ void PumpFor(DWORD milliseconds) {
 
 using StatusSender = std::function<void(std::int32_t progress)>;
 
-void RunScenario(const char* mode, const char* name, double bytesPerSecond,
+void RunScenario(const char* mode, const char* name, double bytesPerSecond, HWND window,
                  const StatusSender& send) {
   meter.handled = 0;
+  meter.allPosted = false;
   meter.paints = 0;
   meter.statusTicks = 0;
   meter.paintTicks = 0;
@@ -120,6 +131,7 @@ void RunScenario(const char* mode, const char* name, double bytesPerSecond,
       while (CounterNow() < due) Sleep(1);
       send(ProgressOfMessage(i));
     }
+    PostMessageW(window, kAllPosted, 0, 0);
   });
   MSG message{};
   while (!meter.settled && GetMessageW(&message, nullptr, 0, 0) > 0) {
@@ -128,9 +140,10 @@ void RunScenario(const char* mode, const char* name, double bytesPerSecond,
   }
   const double cpuAfter = ThreadCpuMs();
   poster.join();
-  std::printf("RESULT %s %s %d %.1f %.1f %.1f %.1f %d\n", mode, name, kMessages,
+  std::printf("RESULT %s %s %d %.1f %.1f %.1f %.1f %d %d\n", mode, name, kMessages,
               CounterMs(meter.settledAt - firstPost.load()), cpuAfter - cpuBefore,
-              CounterMs(meter.statusTicks), CounterMs(meter.paintTicks), meter.paints);
+              CounterMs(meter.statusTicks), CounterMs(meter.paintTicks), meter.paints,
+              meter.handled);
   std::fflush(stdout);
 }
 
@@ -139,11 +152,11 @@ int RunBench(const char* mode, HWND window, const StatusSender& send) {
   PumpFor(1500);
   meter.original = reinterpret_cast<WNDPROC>(
       SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&MeterProc)));
-  RunScenario(mode, "burst", 0, send);
+  RunScenario(mode, "burst", 0, window, send);
   PumpFor(300);
-  RunScenario(mode, "112MB/s", kLoopbackBytesPerSecond, send);
+  RunScenario(mode, "112MB/s", kLoopbackBytesPerSecond, window, send);
   PumpFor(300);
-  RunScenario(mode, "25MB/s", kInternetBytesPerSecond, send);
+  RunScenario(mode, "25MB/s", kInternetBytesPerSecond, window, send);
   SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(meter.original));
   return 0;
 }

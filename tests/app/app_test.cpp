@@ -56,6 +56,11 @@ std::wstring WindowText(HWND window) {
 }
 
 TEST(StartupTest, ShowsTheWindowAndEndsWithZeroWhenClosed) {
+  // A window opened and closed touches another program's VIVOV3 folder not, and makes nothing.
+  const std::wstring foreign = L"C:\\ProgramData\\VIVOV3",
+                     working = L"C:\\Program Files\\LUMWebBootstrapper";
+  test::RemoveTree(working);
+  test::WriteFileBytes(foreign + L"\\settings.ini", "another program's");
   test::ChildProcess setup;
   ASSERT_TRUE(setup.Start(SetupPath())) << GetLastError();
   HWND window = WaitForWindow(setup.Id(), kClass);
@@ -101,6 +106,9 @@ TEST(StartupTest, ShowsTheWindowAndEndsWithZeroWhenClosed) {
 
   PostMessageW(window, WM_CLOSE, 0, 0);
   EXPECT_EQ(setup.Wait(kStartTimeoutMs), 0u);
+  EXPECT_FALSE(test::PathExists(foreign + L"\\InstallerCache"));
+  EXPECT_FALSE(test::PathExists(working)) << "nothing before an installation is started";
+  test::RemoveTree(foreign);
 }
 
 TEST(StartupTest, SecondStartRestoresTheFirstWindowAndEndsWithZero) {

@@ -2,6 +2,8 @@
 // with its switches against the release server, judged by its exit code, the package's record,
 // the registry, the log and the windows it shows (none).
 #include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +17,7 @@
 #include "app/silent_run.h"
 #include "base/text.h"
 #include "system/install_location.h"
+#include "system/manifest_sequence.h"
 #include "system/process_identity.h"
 #include "tests/core/workflow_fixture.h"
 #include "tests/support/child_process.h"
@@ -248,6 +251,171 @@ TEST_F(SilentRunTest, NamedProxyFromThePolicyOrTheSwitch) {
     EXPECT_GT(tunnels(), before) << "no CONNECT in squid's access log";
   }
   RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+}
+
+// One installation at a time on the machine, whichever session: the test's own controller stands
+// for the window of another session (Wine's one session would turn a second program away first).
+TEST_F(SilentRunTest, OneInstallationAtATimeOnTheMachine) {
+  const std::wstring release = L"C:\\lumora-package-release";  // the slow package waits for it
+  const auto logShows = [this](const char* line) {
+    for (int i = 0; i < 600 && Log().find(line) == std::string::npos; ++i) Sleep(50);
+    return Log().find(line) != std::string::npos;
+  };
+  // The window's package runs: a silent run ends at once with 1618.
+  DeleteFileW(release.c_str());
+  Serve(LoadPackage(L"VIVOV3_Setup_x64_slow.exe"));
+  Start();
+  recorder.WaitFor([](const InstallerStatus& s) { return s.stage == InstallStage::Installing; });
+  EXPECT_EQ(RunSetup(L"/S /D=" + installDirectory, 30000), 1618u);
+  EXPECT_TRUE(logShows("[install] another installation is running on this computer: not started"));
+  test::WriteFileBytes(release, "");
+  EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+  EXPECT_EQ(PackageRequests(), 1);
+
+  // A silent run's package runs: the window's run waits on its progress page, then goes on.
+  controller.reset();
+  recorder.Clear();
+  DeleteFileW(release.c_str());
+  test::ChildProcess silent;
+  ASSERT_TRUE(silent.Start(SetupPath(), L"/S /D=" + installDirectory));
+  for (int i = 0; i < 600 && !IsApplicationRunning(kPackageFileName); ++i) Sleep(50);
+  Start();
+  EXPECT_TRUE(logShows("[install] another installation is running on this computer: waiting"));
+  EXPECT_EQ(recorder.Statuses().back().status.stage, InstallStage::Preparing);
+  EXPECT_EQ(PackageRequests(), 2) << "the silent run's download only";
+  test::WriteFileBytes(release, "");
+  EXPECT_EQ(silent.Wait(kRunTimeoutMs), 0u);
+  EXPECT_EQ(recorder.WaitForEnd().stage, InstallStage::Completed);
+  DeleteFileW(release.c_str());
+}
+
+// Each row ends at the manifest: 20002 when it is refused, 1638 when it is taken (the installed
+// 9.0.0 stops it before any download). Every fetch of the manifest is followed by one of its
+// signature; a failed signature check fetches both once more.
+TEST_F(SilentRunTest, ManifestIsTakenOnlySignedAndNeverOlder) {
+  registry.SetString(KEY_WOW64_64KEY, L"DisplayVersion", L"9.0.0");
+  registry.SetString(KEY_WOW64_64KEY, L"InstallLocation", installDirectory);
+  // The prefix is shared: the recorded sequence goes before and after.
+  struct ForgetSequence {
+    ForgetSequence() { Forget(); }
+    ~ForgetSequence() { Forget(); }
+    static void Forget() {
+      RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kManifestSequenceKey, kManifestSequenceValue);
+    }
+  } forgetSequence;
+  const test::Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
+  const auto manifest = [&](int sequence, const char* version = "2.0.0") {
+    std::string body = test::ManifestFor(server, package, version);
+    return body.replace(body.find("\"sequence\":1"), 12,
+                        "\"sequence\":" + std::to_string(sequence));
+  };
+  const std::string signaturePath = std::string(kManifestPath) + ".sig";
+  const auto serve = [&](const std::string& body, const std::vector<std::string>& signatures) {
+    server.AddRoute(kManifestPath, RouteOptions{.body = body}, "GET");
+    std::vector<RouteOptions> routes;
+    for (const std::string& signature : signatures) routes.push_back({.body = signature});
+    server.AddRouteSequence(signaturePath, routes, "GET");
+  };
+  const struct {
+    const char* name;
+    std::function<void()> serve;
+    DWORD exitCode;
+    int fetches;
+    const char* detail;  // the [manifest] line after the refusal
+  } cases[] = {
+      {"changed after signing", [&] { serve(manifest(1, "2.0.1"), {server.Sign(manifest(1))}); },
+       20002, 2,
+       "安装配置签名校验失败：签名与内置的 2 个公钥（manifest.pub.pem、manifest-next.pub.pem）"
+       "均不符（已重新获取一次）"},
+      {"no signature",
+       [&] {
+         server.AddRoute(kManifestPath, RouteOptions{.body = manifest(1)}, "GET");
+         server.AddRoute(signaturePath, RouteOptions{.status = 404}, "GET");
+       },
+       20002, 2, "安装配置签名校验失败：没有签名，HTTP 404（已重新获取一次）"},
+      {"key not listed",
+       [&] { serve(manifest(1), {server.Sign(manifest(1), "manifest-unlisted")}); }, 20002, 2,
+       "安装配置签名校验失败：签名与内置的 2 个公钥（manifest.pub.pem、manifest-next.pub.pem）"
+       "均不符（已重新获取一次）"},
+      {"publish race: the new manifest (sequence 7) with the old signature, then both new",
+       [&] {
+         serve(manifest(7), {server.Sign(manifest(6)), server.Sign(manifest(7))});
+       },
+       1638, 2, ""},
+      {"sequence 6 after 7", [&] { serve(manifest(6), {server.Sign(manifest(6))}); }, 20002, 1,
+       "安装配置序号校验失败：序号 6 低于本机已接受的 7"},
+      {"sequence 7 again, signed with the next key of a rotation",
+       [&] { serve(manifest(7), {server.Sign(manifest(7), "manifest-next")}); }, 1638, 1, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.Reset();
+    RemoveCacheFolders();
+    c.serve();
+    EXPECT_EQ(RunSetup(L"/S /D=" + installDirectory), c.exitCode);
+    int manifests = 0, signatures = 0;
+    for (const auto& request : server.Requests()) {
+      manifests += request.path == kManifestPath;
+      signatures += request.path == signaturePath;
+    }
+    EXPECT_EQ(manifests, c.fetches);
+    EXPECT_EQ(signatures, c.fetches);
+    EXPECT_EQ(PackageRequests(), 0);
+    if (c.exitCode == 20002) {
+      EXPECT_NE(Log().find(std::string("[manifest] ") + c.detail), std::string::npos) << Log();
+    }
+  }
+}
+
+// A chain that WinVerifyTrust accepts is still refused unless it holds the pinned signer CA (a
+// second root the machine trusts, as a TLS-intercepting proxy's, issued a certificate in the
+// publisher's exact name) or when a certificate is revoked; a revocation status that cannot be
+// fetched is accepted. Wine's crypt32 fetches the revocation lists from the test bed's server.
+TEST_F(SilentRunTest, PackageSignerIsPinnedAndNotRevoked) {
+  const std::string root = test::ReadFileBytes(test::ArtifactPath(L"rogue-root.der"));
+  const HCERTSTORE store =
+      CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+  ASSERT_NE(store, nullptr);
+  PCCERT_CONTEXT trusted = nullptr;
+  ASSERT_TRUE(CertAddEncodedCertificateToStore(
+      store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(root.data()),
+      static_cast<DWORD>(root.size()), CERT_STORE_ADD_REPLACE_EXISTING, &trusted));
+  // Wine writes a registry store's changes when they are committed or the store is closed.
+  ASSERT_TRUE(CertControlStore(store, 0, CERT_STORE_CTRL_COMMIT, nullptr));
+  const struct {
+    const wchar_t* package;
+    DWORD exitCode;
+    const char* detail;
+  } cases[] = {
+      {L"VIVOV3_Setup_x64_rogue.exe", 20004,
+       "[verify] 签名校验失败：证书链中没有固定的签名 CA（LUM_PACKAGE_SIGNER_CAS：「O=Lumora "
+       "Test,CN=Lumora Test Code Signing CA」"},
+      {L"VIVOV3_Setup_x64_revoked.exe", 20004,
+       "[verify] 签名校验失败：证书已吊销：Velmont Harbor Network Technology Co., Ltd."},
+      {L"VIVOV3_Setup_x64_revocation-offline.exe", 0,
+       "[verify] 证书吊销状态无法检查（证书链状态 0x01000000），证书链含固定的签名 CA「O=Lumora "
+       "Test,CN=Lumora Test Code Signing CA」"},
+  };
+  // Wine 8's cryptnet caches a revoked certificate's status as good after its first check
+  // (later Wine caches the right one), so its cache goes before each run.
+  CoTaskMemString lowAppData;
+  ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_LocalAppDataLow, 0, nullptr, lowAppData.Put()), S_OK);
+  const std::string revocationCache =
+      test::ShellPath(JoinPath(lowAppData.Get(), L"Microsoft\\CryptnetUrlCache"));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(WideToUtf8(c.package));
+    server.Reset();
+    RemoveCacheFolders();
+    test::RunShell("rm -rf '" + revocationCache + "'");
+    Serve(LoadPackage(c.package));
+    EXPECT_EQ(RunSetup(L"/S /D=" + installDirectory), c.exitCode);
+    EXPECT_EQ(test::PathExists(JoinPath(installDirectory, test::kPackageRecordFile)),
+              c.exitCode == 0)
+        << "the package ran";
+    EXPECT_NE(Log().find(c.detail), std::string::npos) << Log();
+  }
+  CertDeleteCertificateFromStore(trusted);
+  CertCloseStore(store, 0);
 }
 
 // Under Wine every process runs as the logged-on user: the local system account's branch is

@@ -99,11 +99,10 @@ TEST_F(AppLaunchTest, InstalledApplicationIsStartedByTheShellInItsFolder) {
   options.installDirectory = JoinPath(scratch, L"Lumora 安装");
   options.desktopShortcut = false;
   options.startMenuShortcut = false;
-  const std::atomic<bool> cancel{false};
   std::uint32_t exitCode = 1;
   std::wstring message;
   ASSERT_TRUE(RunPackageInstaller(test::ArtifactPath(kPackageFileName),
-                                  BuildInstallerArguments(options), &cancel, exitCode, message));
+                                  BuildInstallerArguments(options), exitCode, message));
   ASSERT_EQ(exitCode, 0u);
 
   ASSERT_TRUE(WaitForDesktopShell()) << "no desktop shell in the test prefix";

@@ -46,6 +46,38 @@ TEST(InstallerControllerTest, PublishStatusStoresAndDeliversOutsideTheLock) {
   EXPECT_EQ(last.message, L"安装已取消");
 }
 
+TEST(InstallerControllerTest, AStatusEqualToTheLastIsNotPassedOnUnlessAlways) {
+  std::vector<InstallerStatus> seen;
+  InstallerController controller(
+      L"bing", L"https://localhost/",
+      [&](const InstallerStatus& status) { seen.push_back(status); }, nullptr);
+  using Publish = InstallerController::Publish;
+  const struct {
+    InstallStage stage;
+    int progress;
+    const wchar_t* message;
+    const wchar_t* code;
+    Publish when;
+    bool passed;
+  } steps[] = {
+      {InstallStage::Welcome, 0, L"", L"", Publish::Changes, false},  // the initial status
+      {InstallStage::Downloading, 0, L"正在安装", L"", Publish::Changes, true},
+      {InstallStage::Downloading, 0, L"正在安装", L"", Publish::Changes, false},
+      {InstallStage::Downloading, 0, L"正在安装", L"", Publish::Always, true},
+      {InstallStage::Downloading, 1, L"正在安装", L"", Publish::Changes, true},
+      {InstallStage::Verifying, 1, L"正在安装", L"", Publish::Changes, true},
+      {InstallStage::Verifying, 1, L"正在校验", L"", Publish::Changes, true},
+      {InstallStage::Verifying, 1, L"正在校验", L"E_VERIFY", Publish::Changes, true},
+  };
+  for (const auto& step : steps) {
+    const std::size_t before = seen.size();
+    controller.PublishStatus(step.stage, step.progress, step.message, step.code, step.when);
+    EXPECT_EQ(seen.size() - before, step.passed ? 1u : 0u) << step.progress << " " << step.code;
+    EXPECT_EQ(controller.CurrentStatus(),
+              (InstallerStatus{step.stage, step.progress, step.message, step.code}));
+  }
+}
+
 TEST(InstallerControllerTest, PublishWithoutCallbackOnlyStores) {
   InstallerController controller(L"baidu2", L"https://localhost/", nullptr, nullptr);
   controller.PublishStatus(InstallStage::Verifying, 90, L"正在安装", L"");
@@ -53,8 +85,8 @@ TEST(InstallerControllerTest, PublishWithoutCallbackOnlyStores) {
 }
 
 TEST(InstallerControllerTest, BusyStages) {
-  const std::pair<int, bool> table[] = {{0, false}, {1, false}, {2, true},  {3, true},
-                                        {4, true},  {5, true},  {6, false}, {7, false},
+  const std::pair<int, bool> table[] = {{0, false},  {1, false}, {2, true},  {3, true},
+                                        {4, true},   {5, true},  {6, false}, {7, false},
                                         {-1, false}, {8, false}};
   for (const auto& [value, busy] : table) {
     EXPECT_EQ(IsBusyStage(static_cast<InstallStage>(value)), busy) << value;

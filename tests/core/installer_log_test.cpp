@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/installer_controller.h"
+#include "core/installer_log.h"
 #include "tests/support/test_env.h"
 
 namespace lum::installer {
@@ -15,9 +16,9 @@ class InstallerLogTest : public testing::Test {
  protected:
   void SetUp() override {
     logPath = JoinPath(CacheDirectory(), kLogFileName);
-    test::RemoveTree(JoinPath(CacheDirectory(), L".."));  // the whole VIVOV3 folder
+    test::RemoveTree(CacheDirectory());
   }
-  void TearDown() override { test::RemoveTree(JoinPath(CacheDirectory(), L"..")); }
+  void TearDown() override { test::RemoveTree(CacheDirectory()); }
 
   InstallerController controller{L"baidu2", L"https://localhost/", nullptr, nullptr};
   std::wstring logPath;
@@ -86,6 +87,19 @@ TEST_F(InstallerLogTest, OthersMayReadAndWriteTheLogMeanwhile) {
   controller.WriteLog(L"cache", L"second");
   CloseHandle(other);
   EXPECT_NE(test::ReadFileBytes(logPath).find("[cache] second\r\n"), std::string::npos);
+}
+
+// Deferred (a windowed start): nothing until an installation starts, then the start-up lines first.
+TEST_F(InstallerLogTest, DeferredUntilTheFirstInstallation) {
+  DeferInstallerLog({{L"install", L"mode=windowed switches=(none)"}});
+  controller.WriteLog(L"legal", L"waited");
+  EXPECT_FALSE(test::PathExists(CacheDirectory()));
+  BeginInstallerLog();
+  BeginInstallerLog();  // a second installation writes the start-up lines no more
+  const std::regex layout(R"([0-9: -]{19} \[install\] mode=windowed switches=\(none\)\r\n)"
+                          R"([0-9: -]{19} \[legal\] waited\r\n)");
+  const std::string text = test::ReadFileBytes(logPath);
+  EXPECT_TRUE(std::regex_match(text, layout)) << text;
 }
 
 }  // namespace

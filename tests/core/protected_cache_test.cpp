@@ -85,41 +85,6 @@ class ProtectedCacheTest : public WorkflowTest {
   std::wstring outside;  // what the attacker owns
 };
 
-// The cache folder and its parent are links to folders the attacker owns; while the close
-// question is up, the attacker points them at an unsigned package of another version.
-TEST_F(ProtectedCacheTest, LinkedCacheFoldersAreNeitherFollowedNorSwapped) {
-  const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
-  const std::string evil =
-      test::ReadFileBytes(test::ArtifactPath(L"VIVOV3_Setup_x64_unsigned_v3.exe"));
-  const std::wstring planted = outside + L"\\planted", plantedCache = outside + L"\\planted cache";
-  const std::wstring swapped = outside + L"\\swapped", swappedCache = outside + L"\\swapped cache";
-  test::WriteFileBytes(planted + L"\\keep.txt", "planted");
-  test::WriteFileBytes(plantedCache + L"\\keep.txt", "planted cache");
-  test::WriteFileBytes(swapped + L"\\InstallerCache\\" + kPackageFileName, evil);
-  test::WriteFileBytes(swappedCache + L"\\" + kPackageFileName, evil);
-  const std::wstring vivov3 = ParentPath(CacheDirectory());
-  test::SymbolicLink(planted, vivov3);
-  test::SymbolicLink(plantedCache, planted + L"\\InstallerCache");
-  ASSERT_TRUE(GetFileAttributesW(CacheDirectory().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT);
-  const Tree before = Snapshot(outside);
-
-  test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe")));
-  Serve(package);
-  recorder.SetAnswers({true}, [&] {
-    test::SymbolicLink(swapped, vivov3);
-    test::SymbolicLink(swappedCache, planted + L"\\InstallerCache");
-  });
-  Start();
-  const InstallerStatus end = recorder.WaitForEnd();
-  ASSERT_EQ(end.stage, InstallStage::Completed) << WideToUtf8(end.message);
-  EXPECT_EQ(recorder.Questions(), std::vector<ConfirmationKind>{ConfirmationKind::CloseRunningApp});
-  ExpectVerifiedPackageRan();
-  // The attacker's folders got nothing and lost nothing.
-  Tree after = Snapshot(outside);
-  EXPECT_EQ(after, before);
-}
-
 // Links at the package and at the log point at files outside; the package link stands for a
 // partial download left behind.
 TEST_F(ProtectedCacheTest, LinksAtThePackageAndTheLogAreReplacedNotWrittenThrough) {
@@ -127,7 +92,6 @@ TEST_F(ProtectedCacheTest, LinksAtThePackageAndTheLogAreReplacedNotWrittenThroug
   test::WriteFileBytes(outside + L"\\partial.exe",
                        package.bytes.substr(0, package.bytes.size() / 2));
   test::WriteFileBytes(outside + L"\\precious.txt", "not a log\r\n");
-  ASSERT_TRUE(CreateDirectoryW(ParentPath(CacheDirectory()).c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW(CacheDirectory().c_str(), nullptr));
   test::SymbolicLink(outside + L"\\partial.exe", CachedPackage());
   test::SymbolicLink(outside + L"\\precious.txt", JoinPath(CacheDirectory(), kLogFileName));
@@ -153,7 +117,6 @@ TEST_F(ProtectedCacheTest, LinksAtThePackageAndTheLogAreReplacedNotWrittenThroug
 TEST_F(ProtectedCacheTest, AHardLinkAtThePackageIsNeitherUsedNorWrittenThrough) {
   const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
   test::WriteFileBytes(outside + L"\\copy.exe", package.bytes);
-  ASSERT_TRUE(CreateDirectoryW(ParentPath(CacheDirectory()).c_str(), nullptr));
   ASSERT_TRUE(CreateDirectoryW(CacheDirectory().c_str(), nullptr));
   test::HardLink(outside + L"\\copy.exe", CachedPackage());
   const Tree before = Snapshot(outside);
@@ -167,59 +130,54 @@ TEST_F(ProtectedCacheTest, AHardLinkAtThePackageIsNeitherUsedNorWrittenThrough) 
   EXPECT_FALSE(test::PathExists(CachedPackage()));
 }
 
-// An earlier version kept its cache in the per-user folder; it is neither read nor deleted, even
-// when it holds a valid package and has been turned into a link.
-TEST_F(ProtectedCacheTest, TheOldPerUserCacheIsLeftAlone) {
+// Earlier versions kept their cache in the per-user folder, then in %ProgramData%\VIVOV3 (the
+// application's own name, which other programs use too); neither is read, written or removed,
+// even when it holds a valid package and has been turned into a link.
+TEST_F(ProtectedCacheTest, TheOldCachesAreLeftAlone) {
   const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
   const std::wstring old = JoinPath(KnownFolderPath(FOLDERID_LocalAppData), L"VIVOV3");
   test::RemoveWithoutFollowing(old);
+  const std::wstring machine = JoinPath(KnownFolderPath(FOLDERID_ProgramData), L"VIVOV3");
+  test::WriteFileBytes(machine + L"\\InstallerCache\\" + kPackageFileName, package.bytes);
+  test::WriteFileBytes(machine + L"\\settings.ini", "another program's\r\n");
   test::WriteFileBytes(outside + L"\\old cache\\" + kPackageFileName, package.bytes);
   test::WriteFileBytes(outside + L"\\old cache\\installer.log", "earlier lines\r\n");
   ASSERT_TRUE(CreateDirectoryW(old.c_str(), nullptr));
   test::SymbolicLink(outside + L"\\old cache", old + L"\\InstallerCache");
-  const Tree before = Snapshot(outside);
+  const Tree before = Snapshot(outside), beforeMachine = Snapshot(machine);
 
   Serve(package);
   Start();
   const InstallerStatus end = recorder.WaitForEnd();
   test::RemoveWithoutFollowing(old);
+  EXPECT_EQ(Snapshot(machine), beforeMachine);
+  test::RemoveWithoutFollowing(machine);
   ASSERT_EQ(end.stage, InstallStage::Completed) << WideToUtf8(end.message);
   EXPECT_EQ(PackageRequests(), 1) << "the old cache's package was not reused";
   EXPECT_EQ(Snapshot(outside), before);
 }
 
-// Wine keeps no owners, so "owned by another user" comes from a stand-in judgement: a folder is
-// taken as someone else's when it holds a file named planted-by-user.
-bool PlantedByUser(HANDLE folder) {
+// Wine keeps no owners: a stand-in takes a working folder holding a file "foreign" as another
+// account's; its parent passes.
+FolderTrust JudgeByMarker(HANDLE folder, bool countInheritOnly) {
   wchar_t path[MAX_PATH] = {};
-  const DWORD length = GetFinalPathNameByHandleW(folder, path, MAX_PATH, 0);
-  return length == 0 || length >= MAX_PATH ||
-         GetFileAttributesW(JoinPath(path, L"planted-by-user").c_str()) == INVALID_FILE_ATTRIBUTES;
+  const bool marked = countInheritOnly && GetFinalPathNameByHandleW(folder, path, MAX_PATH, 0) &&
+                      test::PathExists(JoinPath(path, L"foreign"));
+  return marked ? FolderTrust::Foreign : FolderTrust::Trusted;
 }
 
-TEST_F(ProtectedCacheTest, AFolderSomeoneElseOwnsIsMovedAsideAndMadeAgain) {
-  const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
-  const std::string evil =
-      test::ReadFileBytes(test::ArtifactPath(L"VIVOV3_Setup_x64_unsigned_v3.exe"));
-  const std::wstring vivov3 = ParentPath(CacheDirectory());
-  test::WriteFileBytes(vivov3 + L"\\planted-by-user", "");
-  test::WriteFileBytes(CachedPackage(), evil);
-  const Tree before = Snapshot(vivov3);
-
-  const FolderSecurityCheck previous = ReplaceFolderSecurityCheckForTesting(&PlantedByUser);
-  Serve(package);
+// Only an administrator can have made the working folder: one that another account owns is
+// left exactly as it is (not renamed, not read, not written), and the run stops.
+TEST_F(ProtectedCacheTest, AWorkingFolderAnotherAccountOwnsIsLeftAlone) {
+  test::WriteFileBytes(JoinPath(CacheDirectory(), L"foreign"), "");
+  test::WriteFileBytes(CachedPackage(), "not ours");
+  const Tree before = Snapshot(CacheDirectory());
+  const FolderSecurityCheck previous = ReplaceFolderSecurityCheckForTesting(&JudgeByMarker);
+  Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
   Start();
-  const InstallerStatus end = recorder.WaitForEnd();
+  EXPECT_EQ(recorder.WaitForEnd().errorCode, L"E_VERIFY");
   ReplaceFolderSecurityCheckForTesting(previous);
-  ASSERT_EQ(end.stage, InstallStage::Completed) << WideToUtf8(end.message);
-  ExpectVerifiedPackageRan();
-  EXPECT_FALSE(test::PathExists(vivov3 + L"\\planted-by-user")) << "a new folder of our own";
-  // The planted folder stands beside it, untouched.
-  WIN32_FIND_DATAW found{};
-  const HANDLE search = FindFirstFileW((vivov3 + L".untrusted-*").c_str(), &found);
-  ASSERT_NE(search, INVALID_HANDLE_VALUE);
-  FindClose(search);
-  EXPECT_EQ(Snapshot(JoinPath(CacheRoot(), found.cFileName)), before);
+  EXPECT_EQ(Snapshot(CacheDirectory()), before);
 }
 
 // The package starts in the protected folder with a TEMP of its own there, which goes after.

@@ -44,15 +44,8 @@ class WorkflowTest : public testing::Test {
     RemoveCacheFolders();
   }
 
-  // The program-data folder that holds the cache's VIVOV3 folder.
-  static std::wstring CacheRoot() { return ParentPath(ParentPath(CacheDirectory())); }
-
-  // VIVOV3 and whatever stands beside it under that name (numbered or moved-aside folders),
-  // links removed as links.
-  static void RemoveCacheFolders() {
-    const std::string root = test::ShellPath(CacheRoot());
-    test::RunShell("rm -rf " + root + "/VIVOV3 " + root + "/VIVOV3.*");
-  }
+  // The working folder, a link there removed as a link.
+  static void RemoveCacheFolders() { test::RemoveWithoutFollowing(CacheDirectory()); }
 
   void Serve(const test::Package& package, const test::RouteOptions& packageRoute = {}) {
     test::ReleaseServer::WriteServedFile("VIVOV3_Setup_x64.exe", package.bytes);

@@ -145,6 +145,7 @@ Json ValueOfAnotherType(Rng& rng, const Json& old) {
 std::string RenamedKey(Rng& rng, std::string key) {
   static const std::vector<std::string> names = {"schemaVersion",
                                                  "minimumBootstrapperVersion",
+                                                 "sequence",
                                                  "payloads",
                                                  "channels",
                                                  "version",

@@ -177,6 +177,8 @@ std::wstring ExpectedManifestMessage(const Json& document, const std::string& ch
   try {
     schemaOne = SchemaIsOne(Member(document, "schemaVersion"));
     minimum = StringOf(Member(document, "minimumBootstrapperVersion"));
+    const Json& sequence = Member(document, "sequence");
+    if (!sequence.is_number_unsigned() || sequence.get<std::uint64_t>() < 1) throw FormatError{};
     const Json& payloads = Entries(Member(document, "payloads"));
     std::vector<std::pair<std::string, Entry>> entries;
     for (auto it = payloads.begin(); it != payloads.end(); ++it) {

@@ -10,15 +10,19 @@ namespace lum::installer {
 namespace {
 
 std::string Manifest(const std::string& version, const std::string& publisher) {
-  return R"({"schemaVersion":1,"minimumBootstrapperVersion":"1.0.0","payloads":{"p":{"version":")" +
-         version + R"(","architecture":"x64","mode":"bundled","url":"https://localhost/p.exe",)"
+  return R"({"schemaVersion":1,"minimumBootstrapperVersion":"1.0.0","sequence":1,"payloads":{"p":{"version":")" +
+         version +
+         R"(","architecture":"x64","mode":"bundled","url":"https://localhost/p.exe",)"
          R"("sha256":"ABCDEFabcdef0123456789abcdef0123456789abcdef0123456789abcdef0123",)"
-         R"("publisher":")" + publisher + R"(","size":1000}},"channels":{"baidu2":"p"}})";
+         R"("publisher":")" +
+         publisher + R"(","size":1000}},"channels":{"baidu2":"p"}})";
 }
 
 class ManifestLoaderTest : public test::ServerTest {
  protected:
-  void Serve(const test::RouteOptions& route) { server.AddRoute("/storage/manifest.json", route, "GET"); }
+  void Serve(const test::RouteOptions& route) {
+    server.AddRoute("/storage/manifest.json", route, "GET");
+  }
   void ServeBody(const std::string& body) {
     test::RouteOptions route;
     route.body = body;

@@ -80,6 +80,9 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"missing_schemaVersion", kFormat},
         FixtureCase{"missing_minimumBootstrapperVersion", kFormat},
         FixtureCase{"missing_payloads", kFormat}, FixtureCase{"missing_channels", kFormat},
+        // sequence: a JSON integer of at least 1
+        FixtureCase{"missing_sequence", kFormat}, FixtureCase{"sequence_zero", kFormat},
+        FixtureCase{"sequence_float", kFormat}, FixtureCase{"sequence_max", kAccepted},
         // schemaVersion: truncated, booleans converted, large values never wrap to 1
         FixtureCase{"schema_2", kSchema}, FixtureCase{"schema_float_1_9", kAccepted},
         FixtureCase{"schema_float_0_99", kSchema}, FixtureCase{"schema_negative_fraction", kSchema},

@@ -110,9 +110,10 @@ pkcs11)
   expect_signed "token key, certificate chain from a file, PIN from a file" "$token/chain" \
     --pkcs11-module "$module" --pkcs11-key "$key_uri" --cert "$pki/trusted.crt" \
     --pkcs11-pin-file "$token/pin" --ca "$pki/ca.crt" --no-timestamp
+  # The token holds the leaf only; its issuing CA comes with --extra-certs.
   LUM_PKCS11_PIN=$pin expect_signed "token key and certificate, PIN from the environment" \
     "$token/in-token" --pkcs11-module "$module" --pkcs11-key "$key_uri" --pkcs11-cert "$cert_uri" \
-    --ca "$pki/ca.crt" --no-timestamp
+    --extra-certs "$pki/codesign-ca.crt" --ca "$pki/ca.crt" --no-timestamp
   printf '00000000\n' >"$token/wrong-pin"
   expect_failed "a wrong PIN" "signing failed" "$token/wrong-pin-out" \
     --pkcs11-module "$module" --pkcs11-key "$key_uri" --cert "$pki/trusted.crt" \

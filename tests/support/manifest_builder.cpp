@@ -21,7 +21,7 @@ Package LoadPackage(const wchar_t* artifact) {
 
 std::string ManifestFor(const ReleaseServer& server, const Package& package,
                         const std::string& version, std::uint64_t size) {
-  return R"({"schemaVersion":1,"minimumBootstrapperVersion":"1.0.0",)"
+  return R"({"schemaVersion":1,"minimumBootstrapperVersion":"1.0.0","sequence":1,)"
          R"("payloads":{"lumora-x64":{"version":")" +
          version + R"(","architecture":"x64","mode":"bundled","url":")" +
          installer::WideToUtf8(server.LocalhostUrl(L"/packages/VIVOV3_Setup_x64.exe")) +

@@ -129,6 +129,22 @@ void ReleaseServer::AddRouteSequence(std::string_view path,
   for (const RouteOptions& r : responses) list.push_back(ResponseJson(r));
   route["responses"] = list;
   Call(L"POST", L"routes", route.dump());
+  // A manifest comes with its signature, as it is published.
+  if (path.ends_with("manifest.json")) {
+    std::vector<RouteOptions> signatures;
+    for (const RouteOptions& r : responses) {
+      signatures.push_back(RouteOptions{.body = Sign(r.body.value_or(""))});
+    }
+    AddRouteSequence(std::string(path) + ".sig", signatures, method);
+  }
+}
+
+std::string ReleaseServer::Sign(std::string_view bytes, std::string_view key) {
+  const std::string text =
+      Call(L"POST", L"sign",
+           json{{"key", std::string(key)}, {"body_base64", Base64Encode(bytes)}}.dump());
+  return text.empty() ? std::string()
+                      : Base64Decode(json::parse(text).at("signature_base64").get<std::string>());
 }
 
 std::vector<RecordedRequest> ReleaseServer::Requests() { return FetchRecords(L"requests"); }

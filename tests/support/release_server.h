@@ -63,11 +63,16 @@ class ReleaseServer {
 
   // Forgets routes, records and extra listeners; the default metrics route stays.
   void Reset();
-  // Adds or replaces the route for (method, path); method "*" matches any.
+  // Adds or replaces the route for (method, path); method "*" matches any. A path ending in
+  // "manifest.json" also gets the route path + ".sig" with the signature of each response's
+  // inline body by the key "manifest"; a route added for that path afterwards replaces it.
   void AddRoute(std::string_view path, const RouteOptions& response, std::string_view method = "*");
   // Responses used in turn, the last one repeating.
   void AddRouteSequence(std::string_view path, const std::vector<RouteOptions>& responses,
                         std::string_view method = "*");
+  // The DER ECDSA signature of bytes by a manifest key of the test PKI: "manifest",
+  // "manifest-next" (both listed by the test build) or "manifest-unlisted".
+  std::string Sign(std::string_view bytes, std::string_view key = "manifest");
 
   std::vector<RecordedRequest> Requests();
   std::vector<RecordedRequest> UnexpectedRequests();

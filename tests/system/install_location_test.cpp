@@ -1,9 +1,13 @@
 #include "system/install_location.h"
 
+#include <sddl.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
+#include "system/protected_folder.h"
 #include "tests/support/registry_fixture.h"
 #include "tests/support/test_env.h"
 
@@ -85,10 +89,36 @@ TEST(InstallLocationTest, DefaultFolderIsProgramFilesVivov3) {
   EXPECT_EQ(DefaultInstallDirectory(), L"C:\\Program Files\\VIVOV3");
 }
 
-TEST(InstallLocationTest, CacheFolderIsMachineWideUnderProgramData) {
-  wchar_t programData[MAX_PATH] = {};
-  ASSERT_GT(GetEnvironmentVariableW(L"ProgramData", programData, MAX_PATH), 0u);
-  EXPECT_EQ(CacheDirectory(), std::wstring(programData) + L"\\VIVOV3\\InstallerCache");
+TEST(InstallLocationTest, WorkingFolderHasTheBootstrappersOwnNameUnderProgramFiles) {
+  EXPECT_EQ(CacheDirectory(), L"C:\\Program Files\\LUMWebBootstrapper");
+}
+
+// Descriptors made from SDDL by the system's own advapi32 (Wine keeps none on folders).
+TEST(InstallLocationTest, WorkingFolderTrustOnRealDescriptors) {
+  using enum FolderTrust;
+  const std::wstring user = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+  const std::wstring ti = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+  // The working folder's judgement (inheritable entries count), then its parent's.
+  const std::tuple<std::wstring, FolderTrust, FolderTrust> rows[] = {
+      {L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;;FR;;;BU)", Trusted, Trusted},  // our own
+      {L"O:" + user + L"D:P(A;OICI;FA;;;BA)", Foreign, Foreign},       // a standard user made it
+      {L"O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;FA;;;BU)", Loose, Trusted},  // inherit-only Users write
+      {L"O:BAD:P(A;OICI;FA;;;BA)(A;;0x116;;;WD)", Loose, Loose},       // Everyone write
+      {L"O:BAD:P(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)", Loose, Trusted},  // CREATOR OWNER
+      // C:\Program Files as Windows 10 and 11 have it.
+      {L"O:" + ti + L"D:PAI(A;;FA;;;" + ti + L")(A;CIIO;GA;;;" + ti +
+           L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)"
+           L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)",
+       Loose, Trusted},
+  };
+  for (const auto& [sddl, folder, parent] : rows) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    EXPECT_EQ(JudgeFolderSecurity(descriptor, true), folder) << testing::PrintToString(sddl);
+    EXPECT_EQ(JudgeFolderSecurity(descriptor, false), parent) << testing::PrintToString(sddl);
+    LocalFree(descriptor);
+  }
 }
 
 TEST(InstallLocationTest, JoinAndParent) {

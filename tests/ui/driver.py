@@ -20,6 +20,7 @@ it. Screenshots go to BUILD/screenshots.
 """
 import json
 import os
+import re
 import signal
 import struct
 import subprocess
@@ -28,40 +29,75 @@ import time
 import zlib
 
 TITLE = "LumoraMP3"  # start of the window title; the test bed shows no other such window
+SOURCE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 
-WHITE = (255, 255, 255)
-RED_START = (255, 60, 56)
-RED_END = (255, 53, 100)
-HOVER_START = (245, 55, 52)
-HOVER_END = (245, 48, 95)
-PRESSED_START = (230, 50, 47)
-PRESSED_END = (230, 43, 86)
-DISABLED = (199, 199, 204)
-UNCHECKED = (204, 204, 209)
-TRACK = (230, 230, 235)
-FLAT_ON_WHITE = (244, 244, 245)  # (39, 43, 50) at alpha 13/255 over white
-SCRIM_ON_WHITE = (209, 209, 209)  # black at alpha 0.18 over white
 
-# Design rectangles (left, top, right, bottom), as the window lays them out.
-WELCOME_INSTALL = (204, 369, 696, 441)
-CUSTOM_INSTALL = (120, 369, 441, 441)
-BACK = (459, 369, 780, 441)
-LAUNCH = (204, 414, 696, 487)
-CHANGE_FOLDER = (712, 189, 832, 246)
-DIALOG_CANCEL = (141, 322, 441, 394)
-DIALOG_CONFIRM = (459, 322, 759, 394)
-TITLE_RECT = (150, 278, 750, 340)
-LINKS_RECT = (125, 515, 471, 555)
-CUSTOM_LINK = (724, 515, 850, 555)
-FREE_SPACE = (680, 270, 840, 310)
-PROGRESS_TEXT = (100, 495, 800, 545)
-COMPLETED_TEXT = (150, 306, 750, 352)
-DIALOG_TITLE = (110, 140, 790, 200)
-DIALOG_BODY = (110, 210, 790, 285)
-AGREEMENT_CHECK = (52, 516, 125, 554)
-DESKTOP_OPTION = (82, 270, 280, 310)
-PATH_BOX = (67, 189, 712, 246)
-CLOSE_GLYPH = (870, 45)
+def read_constants(header, kind):
+    """The `inline constexpr KIND kName{a, b, c, d};` lines of a product header, each as a tuple of
+    its four numbers (simple arithmetic such as 60 / 255.0f allowed)."""
+    pattern = re.compile(r"^inline constexpr " + kind + r" (k\w+)\{([^}]*)\};", re.M)
+    with open(os.path.join(SOURCE, header), encoding="utf-8") as f:
+        found = pattern.findall(f.read())
+    number = re.compile(r"^[0-9.]+f?( / [0-9.]+f?)?$")
+    values = {}
+    for name, body in found:
+        terms = [term.strip() for term in body.split(",")]
+        if len(terms) != 4 or not all(number.match(t) for t in terms):
+            raise ValueError(f"{header}: cannot read {name}{{{body}}}")
+        values[name] = tuple(eval(t.replace("f", "")) for t in terms)  # noqa: S307 -- checked above
+    return values
+
+
+# Design rectangles (left, top, right, bottom), as the window lays them out (ui/page/layout.h).
+LAYOUT = read_constants("ui/page/layout.h", "DesignRect")
+# The design's colours (ui/paint/palette.h), as 8-bit RGB; translucent ones over white.
+PALETTE = read_constants("ui/paint/palette.h", "D2D1_COLOR_F")
+
+
+def colour(name):
+    r, g, b, a = PALETTE[name]
+    return tuple(int(255 - (255 - c * 255) * a + 0.5) for c in (r, g, b))
+
+
+WHITE = colour("kWhite")
+RED_START = colour("kRedStart")
+RED_END = colour("kRedEnd")
+HOVER_START = colour("kHoverStart")
+HOVER_END = colour("kHoverEnd")
+PRESSED_START = colour("kPressedStart")
+PRESSED_END = colour("kPressedEnd")
+DISABLED = colour("kDisabledFill")
+UNCHECKED = colour("kUncheckedCircle")
+TRACK = colour("kProgressTrack")
+FLAT_ON_WHITE = colour("kFlatFill")
+SCRIM_ON_WHITE = colour("kScrim")
+
+WELCOME_INSTALL = LAYOUT["kWelcomeInstall"]
+CUSTOM_INSTALL = LAYOUT["kCustomInstall"]
+BACK = LAYOUT["kBack"]
+LAUNCH = LAYOUT["kLaunch"]
+CHANGE_FOLDER = LAYOUT["kChangeFolder"]
+DIALOG_CANCEL = LAYOUT["kDialogCancel"]
+DIALOG_CONFIRM = LAYOUT["kDialogConfirm"]
+TITLE_RECT = LAYOUT["kWelcomeTitle"]
+PROGRESS_TITLE = LAYOUT["kProgressTitle"]
+USER_AGREEMENT_LINK = LAYOUT["kUserAgreementLink"]
+PRIVACY_POLICY_LINK = LAYOUT["kPrivacyPolicyLink"]
+VIP_SERVICE_LINK = LAYOUT["kVipServiceLink"]
+LINKS_RECT = USER_AGREEMENT_LINK[:1] + VIP_SERVICE_LINK[1:]  # the three links together
+CUSTOM_LINK = LAYOUT["kCustomInstallLink"]
+FREE_SPACE = LAYOUT["kFreeSpace"]
+PROGRESS_TEXT = LAYOUT["kProgressText"]
+COMPLETED_TEXT = LAYOUT["kCompletedText"]
+DIALOG_TITLE = LAYOUT["kDialogTitle"]
+DIALOG_BODY = LAYOUT["kDialogBody"]
+AGREEMENT_CHECK = LAYOUT["kAgreementCheck"]
+DESKTOP_OPTION = LAYOUT["kDesktopOption"]
+PATH_BOX = LAYOUT["kPathBox"]
+PATH_EDIT = LAYOUT["kPathEdit"]
+PROGRESS_TRACK = LAYOUT["kProgressTrack"]
+MINIMIZE_AREA = LAYOUT["kMinimizeArea"]
+CLOSE_AREA = LAYOUT["kCloseArea"]
 
 HTTPS_HANDLER = r"HKLM\Software\Classes\https\shell\open\command"
 
@@ -71,11 +107,14 @@ HTTPS_HANDLER = r"HKLM\Software\Classes\https\shell\open\command"
 # program runs, which Windows does not do.
 PLANTED_DLLS = ["winhttp", "bcrypt", "crypt32", "wintrust", "d2d1", "dwrite", "dwmapi",
                 "windowscodecs", "uxtheme", "comctl32"]
-MINIMISE_GLYPH = (825, 45)
 
 
 def centre(rect):
     return ((rect[0] + rect[2]) / 2, (rect[1] + rect[3]) / 2)
+
+
+CLOSE_GLYPH = centre(CLOSE_AREA)
+MINIMISE_GLYPH = centre(MINIMIZE_AREA)
 
 
 class Failed(Exception):

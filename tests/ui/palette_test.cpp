@@ -7,8 +7,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "ui/high_contrast.h"
-#include "ui/palette.h"
+#include "ui/paint/high_contrast.h"
+#include "ui/paint/palette.h"
 
 namespace lum::installer {
 namespace {

@@ -46,7 +46,7 @@
 
 #include "base/text.h"
 #include "ui/main_window.h"
-#include "ui/uia_api.h"
+#include "ui/accessibility/uia_api.h"
 
 namespace lum::installer {
 namespace {

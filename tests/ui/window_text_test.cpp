@@ -8,7 +8,7 @@
 
 #include "core/build_config.h"
 #include "core/installer_types.h"
-#include "ui/page_painter.h"
+#include "ui/page/texts.h"
 
 namespace lum::installer {
 namespace {

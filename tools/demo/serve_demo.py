@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
 """Points the running release server (control mode) at the demo package.
 
-Builds the manifest for the package (size and SHA-256 computed here), then defines the manifest,
-package and metrics routes through the server's control API.
+Builds the manifest for the package (size and SHA-256 computed here) and signs it with the test
+PKI's manifest key, then defines the manifest, its signature, the package and metrics routes
+through the server's control API.
 
     serve_demo.py --port 8443 --ca build/pki/ca.crt --package build/artifacts/VIVOV3_Setup_x64.exe
 """
 
 import argparse
+import base64
 import hashlib
 import json
 import os
 import ssl
+import subprocess
 import sys
 import urllib.request
 
@@ -42,6 +45,10 @@ def main():
                         help="validator to send as the package's ETag (and to honour in If-Range)")
     parser.add_argument("--manifest-status", type=int, default=0,
                         help="answer the manifest request with this status instead")
+    parser.add_argument("--sequence", type=int, default=1, help="the manifest's sequence")
+    parser.add_argument("--manifest-key",
+                        help="manifest signing key (default: manifest.key beside --ca; without "
+                        "it the manifest goes unsigned, as for builds from before signing)")
     args = parser.parse_args()
 
     digest = hashlib.sha256()
@@ -52,6 +59,7 @@ def main():
     manifest = {
         "schemaVersion": 1,
         "minimumBootstrapperVersion": "1.0.0",
+        "sequence": args.sequence,
         "payloads": {
             "lumora-x64": {
                 "version": args.version,
@@ -67,10 +75,19 @@ def main():
     }
     context = ssl.create_default_context(cafile=args.ca)
     control(args.port, context, "reset", {})
-    manifest_route = {"path": "/storage/manifest.json", "method": "GET", "body": json.dumps(manifest),
+    body = json.dumps(manifest).encode()
+    manifest_route = {"path": "/storage/manifest.json", "method": "GET",
+                      "body_base64": base64.b64encode(body).decode(),
                       "headers": {"Content-Type": "application/json"}}
     if args.manifest_status:
         manifest_route["status"] = args.manifest_status
+    routes = [manifest_route]
+    key = args.manifest_key or os.path.join(os.path.dirname(args.ca), "manifest.key")
+    if args.manifest_key or os.path.exists(key):
+        signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=body,
+                                   capture_output=True, check=True).stdout
+        routes.append({"path": "/storage/manifest.json.sig", "method": "GET",
+                       "body_base64": base64.b64encode(signature).decode()})
     package_route = {"path": package_path, "method": "GET", "file": os.path.abspath(args.package)}
     if args.etag:
         package_route["etag"] = args.etag
@@ -86,7 +103,7 @@ def main():
         first = {key: value for key, value in package_route.items() if key not in ("path", "method")}
         spread(first, args.first_seconds)
         package_route["responses"] = [first, dict(first, trickle_chunk=0, trickle_delay=0)]
-    control(args.port, context, "routes", {"routes": [manifest_route, package_route]})
+    control(args.port, context, "routes", {"routes": routes + [package_route]})
     print("serving %s (%d bytes, sha256 %s)" % (package_path, os.path.getsize(args.package),
                                               digest.hexdigest()))
     return 0

@@ -5,7 +5,8 @@
 ;   APP_EXE    the stand-in application to install as lumora.exe (required)
 ;   OUT_FILE   where to write the package (required)
 ;   EXIT_CODE  when set: installs nothing and exits with this code (failure variants)
-;   SLEEP_MS   when set: waits this long before installing (lets a test cancel a running package)
+;   RELEASE_FILE  when set: before installing, waits until this file exists (at most a minute),
+;                 so that a test decides how long the package runs
 ;
 ; Switches: /S (silent), /CHANNEL=, /BING_CLICK_ID=, /DESKTOP_SHORTCUT=0|1,
 ; /START_MENU_SHORTCUT=0|1 and /D=folder (last, unquoted, the rest of the line).
@@ -75,8 +76,16 @@ Section "Install"
   ; Before SetOutPath changes it.
   System::Call 'kernel32::GetCurrentDirectoryW(i ${NSIS_MAX_STRLEN}, w .r3)'
 
-!ifdef SLEEP_MS
-  Sleep ${SLEEP_MS}
+!ifdef RELEASE_FILE
+  StrCpy $4 0
+  ${Do}
+    ${If} ${FileExists} "${RELEASE_FILE}"
+    ${OrIf} $4 >= 600
+      ${ExitDo}
+    ${EndIf}
+    Sleep 100
+    IntOp $4 $4 + 1
+  ${Loop}
 !endif
 
 !ifdef EXIT_CODE

@@ -3,7 +3,14 @@
 #
 #   tools/release/build-release.sh --manifest-url URL --metrics-url URL --legal-base-url URL \
 #       SIGNER (--timestamp-url URL [--timestamp-ca FILE] | --no-timestamp) [--ca FILE] \
-#       [--channel ID] [--build-dir DIR] [--out DIR] [--unsigned EXE]
+#       --manifest-key PUB.pem [--manifest-key NEXT.pub.pem] --signer-ca CA.pem [--signer-ca ...] \
+#       [--min-sequence N] [--channel ID] [--build-dir DIR] [--out DIR] [--unsigned EXE]
+#
+# What the program trusts besides TLS is compiled in: the manifest's public keys (--manifest-key,
+# each a P-256 PUBLIC KEY; the current key and, during a rotation, the next), the package signer
+# CAs it pins (--signer-ca, PEM CA certificates, issuing or root) and the lowest manifest sequence
+# it takes (--min-sequence, default 1). A build needs at least one key and one CA; with
+# --test-cert they default to the test PKI's. --unsigned takes them as that program was built.
 #
 # SIGNER is one of:
 #   --cert CHAIN.pem --key KEY.pem
@@ -38,7 +45,8 @@ source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 manifest_url="" metrics_url="" legal_url="" channel="" cert="" key="" test_pki=""
 ts_url="" no_ts="" ca="" ts_ca="" unsigned=""
 p11_module="" p11_key="" p11_cert="" p11_pin_file="" p11_engine="" extra_certs=""
-build_dir=build-release out_dir=""
+build_dir=build-release out_dir="" min_sequence=""
+manifest_keys=() signer_cas=()
 
 refuse() {
   echo "build-release: $*" >&2
@@ -73,6 +81,9 @@ while (($#)); do
     --unsigned) unsigned=$1 ;;
     --build-dir) build_dir=$1 ;;
     --out) out_dir=$1 ;;
+    --manifest-key) manifest_keys+=("$1") ;;
+    --signer-ca) signer_cas+=("$1") ;;
+    --min-sequence) min_sequence=$1 ;;
     *) refuse "unknown option $opt" ;;
   esac
   shift
@@ -161,6 +172,25 @@ if [[ -n $test_pki ]]; then
   done
 fi
 
+if [[ -z $unsigned && -z $test_pki ]]; then
+  ((${#manifest_keys[@]})) ||
+    refuse "a release needs the manifest's public key: --manifest-key PUB.pem (repeatable)"
+  ((${#signer_cas[@]})) ||
+    refuse "a release needs the package signer's CA: --signer-ca CA.pem (repeatable)"
+fi
+[[ -z $unsigned || (${#manifest_keys[@]} -eq 0 && ${#signer_cas[@]} -eq 0 && -z $min_sequence) ]] ||
+  refuse "--manifest-key, --signer-ca and --min-sequence are built in: they do not go with --unsigned"
+[[ -z $min_sequence || $min_sequence =~ ^[1-9][0-9]{0,17}$ ]] ||
+  refuse "--min-sequence must be an integer of at least 1"
+for file in "${manifest_keys[@]}"; do
+  grep -q -- "-----BEGIN PUBLIC KEY-----" "$file" 2>/dev/null ||
+    refuse "$file: not a PEM public key (--manifest-key)"
+done
+for file in "${signer_cas[@]}"; do
+  openssl x509 -in "$file" -noout -ext basicConstraints 2>/dev/null | grep -q "CA:TRUE" ||
+    refuse "$file: not a PEM CA certificate (--signer-ca)"
+done
+
 if [[ -n $unsigned ]]; then
   [[ -f $unsigned ]] || refuse "$unsigned: no such file"
   [[ -z $channel ]] || refuse "--channel is built in: it does not go with --unsigned"
@@ -180,14 +210,24 @@ if [[ -n $test_pki ]]; then
   [[ -f $test_pki/trusted.crt ]] ||
     bash "$source_dir/tools/pki/make-test-pki.sh" "$test_pki" >/dev/null
   cert=$test_pki/trusted.crt key=$test_pki/trusted.key ca=${ca:-$test_pki/ca.crt}
+  ((${#manifest_keys[@]})) || manifest_keys=("$test_pki/manifest.pub.pem")
+  ((${#signer_cas[@]})) || signer_cas=("$test_pki/codesign-ca.crt")
 fi
 
 if [[ -n $unsigned ]]; then
   exe=$unsigned
 else
+  # A CMake list of absolute paths.
+  cmake_list() {
+    local IFS=';' paths=() file
+    for file in "$@"; do paths+=("$(realpath "$file")"); done
+    echo "${paths[*]}"
+  }
   configure=(-DLUM_MANIFEST_URL="$manifest_url" -DLUM_METRICS_URL="$metrics_url"
-    -DLUM_LEGAL_BASE_URL="$legal_url")
+    -DLUM_LEGAL_BASE_URL="$legal_url" -DLUM_MANIFEST_KEYS="$(cmake_list "${manifest_keys[@]}")"
+    -DLUM_PACKAGE_SIGNER_CAS="$(cmake_list "${signer_cas[@]}")")
   [[ -n $channel ]] && configure+=(-DLUM_CHANNEL="$channel")
+  [[ -n $min_sequence ]] && configure+=(-DLUM_MANIFEST_MIN_SEQUENCE="$min_sequence")
   rm -rf "$build_dir"
   cmake -S "$source_dir" --preset release -B "$build_dir" "${configure[@]}" >/dev/null
   cmake --build "$build_dir" --target LumoraWebSetup >/dev/null

@@ -11,10 +11,12 @@ import base64
 import fcntl
 import json
 import os
+import re
 import signal
 import socket
 import ssl
 import struct
+import subprocess
 import sys
 import threading
 import time
@@ -45,6 +47,13 @@ control API (only with --control; same port, same TLS; JSON in and out)
   POST /_control/listeners    {"tls": "trusted"|"untrusted"|"plain"} -> {"port": n}: opens an
                               extra listener on 127.0.0.1 serving the same routes
   GET  /_control/ping         {"ok": true}
+  POST /_control/sign         {"key": NAME, "body_base64": ...} -> {"signature_base64": ...}:
+                              the DER ECDSA signature over SHA-256 of the bytes with the key
+                              --signing-keys/NAME.key, as `openssl dgst -sha256 -sign` makes it
+
+revocation lists (with --crl-port and --crl-dir)
+  GET /crl/NAME on http://127.0.0.1:CRL_PORT/ answers the file CRL_DIR/NAME, over plain HTTP as
+  certificates' distribution points are; these requests are not recorded and survive a reset.
 
 route object
   path          request target to match: the full target with its query first, then the path
@@ -132,10 +141,11 @@ def make_content(spec, root):
 class State:
     """Routes, records and extra listeners, shared by every handler thread."""
 
-    def __init__(self, root, control, tls_contexts):
+    def __init__(self, root, control, tls_contexts, signing_keys=None):
         self.root = root
         self.control = control
         self.tls_contexts = tls_contexts
+        self.signing_keys = signing_keys
         self.lock = threading.Lock()
         self.wake = threading.Event()  # set to end every pending stall
         self.stopping = False
@@ -325,6 +335,10 @@ class Handler(BaseHTTPRequestHandler):
             request = json.loads(body.decode("utf-8")) if body else {}
             if path == "ping":
                 self.send_json({"ok": True})
+            elif path == "sign" and self.command == "POST":
+                data = base64.b64decode(request.get("body_base64", ""))
+                signature = sign_bytes(state.signing_keys, request["key"], data)
+                self.send_json({"signature_base64": base64.b64encode(signature).decode("ascii")})
             elif path == "reset" and self.command == "POST":
                 state.clear()
                 self.send_json({"ok": True})
@@ -508,6 +522,58 @@ class Handler(BaseHTTPRequestHandler):
             pass
 
 
+def sign_bytes(folder, name, data):
+    """The DER ECDSA (or RSA) signature over SHA-256 of data with the key folder/name.key."""
+    if not folder:
+        raise ValueError("no --signing-keys folder")
+    if not re.fullmatch(r"[A-Za-z0-9._-]+", name) or name.startswith("."):
+        raise ValueError("bad key name " + name)
+    key = os.path.join(folder, name + ".key")
+    if not os.path.isfile(key):
+        raise ValueError("no signing key " + name)
+    result = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=data,
+                            capture_output=True, check=False)
+    if result.returncode != 0:
+        raise ValueError("openssl could not sign with " + name)
+    return result.stdout
+
+
+class CrlHandler(BaseHTTPRequestHandler):
+    """GET /crl/NAME: the file NAME of the server's folder, over plain HTTP."""
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, fmt, *args):
+        sys.stderr.write("crl %s\n" % (fmt % args))
+
+    def do_GET(self):
+        name = self.path.split("?", 1)[0][len("/crl/"):] if self.path.startswith("/crl/") else ""
+        path = os.path.join(self.server.folder, name)
+        if not re.fullmatch(r"[A-Za-z0-9._-]+", name) or not os.path.isfile(path):
+            self.send_error(404)
+            return
+        with open(path, "rb") as f:
+            data = f.read()
+        self.send_response(200)
+        self.send_header("Content-Type", "application/pkix-crl")
+        self.send_header("Content-Length", str(len(data)))
+        self.end_headers()
+        self.wfile.write(data)
+
+
+def start_crl_server(port, folder):
+    """The revocation lists' server, or None (with a note) when the port is taken."""
+    try:
+        server = ThreadingHTTPServer(("127.0.0.1", port), CrlHandler)
+    except OSError as error:
+        print("release server: no revocation lists on port %d: %s" % (port, error), flush=True)
+        return None
+    server.daemon_threads = True
+    server.folder = folder
+    threading.Thread(target=server.serve_forever, kwargs={"poll_interval": 0.2},
+                     daemon=True).start()
+    return server
+
+
 def unread_bytes(local_port, remote_port):
     """Bytes waiting unread in the receive queue of the loopback TCP socket local_port ->
     remote_port (from /proc/net/tcp), 0 when there is no such socket any more."""
@@ -565,12 +631,16 @@ def main():
     parser.add_argument("--manifest", help="standalone: serve this file at /storage/manifest.json")
     parser.add_argument("--package", nargs=2, action="append", default=[], metavar=("PATH", "URLPATH"),
                         help="standalone: serve file PATH at URLPATH (repeatable)")
+    parser.add_argument("--signing-keys", help="folder of NAME.key files that /_control/sign uses")
+    parser.add_argument("--crl-port", type=int, help="serve --crl-dir over plain HTTP on this port")
+    parser.add_argument("--crl-dir", help="folder of revocation lists, served under /crl/")
     args = parser.parse_args()
 
     contexts = {"trusted": tls_context(args.cert, args.key)}
     if args.untrusted_cert:
         contexts["untrusted"] = tls_context(args.untrusted_cert, args.untrusted_key or args.untrusted_cert)
-    state = State(os.path.abspath(args.root), args.control, contexts)
+    state = State(os.path.abspath(args.root), args.control, contexts,
+                  os.path.abspath(args.signing_keys) if args.signing_keys else None)
     state.add_route({"path": METRICS_PATH, "method": "POST"}, base=True)
     if args.manifest:
         state.add_route({"path": "/storage/manifest.json", "file": os.path.abspath(args.manifest),
@@ -578,6 +648,9 @@ def main():
     for path, url_path in args.package:
         state.add_route({"path": url_path, "file": os.path.abspath(path)}, base=True)
 
+    crl_server = None
+    if args.crl_port and args.crl_dir:
+        crl_server = start_crl_server(args.crl_port, os.path.abspath(args.crl_dir))
     server = start_server(state, args.port, contexts["trusted"], "main")
     port = server.server_address[1]
     if args.port_file:
@@ -596,7 +669,7 @@ def main():
     state.wake.set()
     with state.lock:
         extra = list(state.extra)
-    for s in extra + [server]:
+    for s in extra + [server] + ([crl_server] if crl_server else []):
         s.shutdown()
         s.server_close()
     return 0

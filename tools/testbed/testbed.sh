@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Starts and stops one test bed: Xvfb, a fresh Wine prefix that trusts the test root CA, the
-# local release server and a forward proxy (squid); with LUM_TESTBED_NETNS=1 in its config.sh the
-# prefix, the server and the proxy live in a network namespace of their own (netns.sh), so that
-# test beds can run side by side.
+# local release server (which signs manifests with the test PKI's keys and serves its revocation
+# lists) and a forward proxy (squid); with LUM_TESTBED_NETNS=1 in its config.sh the prefix, the
+# server and the proxy live in a network namespace of their own (netns.sh), so that test beds can
+# run side by side.
 #   testbed.sh start TESTBED_DIR     (reads TESTBED_DIR/config.sh written by CMake)
 #   testbed.sh stop TESTBED_DIR
 #   testbed.sh running TESTBED_DIR   (succeeds when its prefix, Xvfb and server are all there)
@@ -76,7 +77,9 @@ start_server() {
   python3 "$LUM_SOURCE_DIR/tools/release_server/release_server.py" \
     --port "$LUM_DEV_PORT" --cert "$LUM_PKI_DIR/tls.crt" --key "$LUM_PKI_DIR/tls.key" \
     --untrusted-cert "$LUM_PKI_DIR/untrusted-tls.crt" --untrusted-key "$LUM_PKI_DIR/untrusted-tls.key" \
-    --root "$testbed/served" --control </dev/null >"$testbed/server.log" 2>&1 &
+    --root "$testbed/served" --control --signing-keys "$LUM_PKI_DIR" \
+    ${LUM_CRL_PORT:+--crl-port "$LUM_CRL_PORT" --crl-dir "$LUM_PKI_DIR/crl"} \
+    </dev/null >"$testbed/server.log" 2>&1 &
   echo $! >"$testbed/server.pid"
   for _ in $(seq 100); do
     if python3 - "$LUM_DEV_PORT" <<'PY' 2>/dev/null; then return 0; fi

@@ -105,7 +105,7 @@ class Scenario:
                                   shot="contrast-progress")
             self.check(near(image.raw(fill + 3, 309), WINDOW, 3), "high contrast progress: track")
             self.expect_colour(image, 450, 210, WINDOW, 1, "high contrast progress: no logo")
-            self.check(self.drawn_in(image, (150, 310, 750, 365), WINDOW_TEXT, 150),
+            self.check(self.drawn_in(image, PROGRESS_TITLE, WINDOW_TEXT, 150),
                        "high contrast progress: title in the text colour")
             self.check(self.drawn_in(image, PROGRESS_TEXT, WINDOW_TEXT, 60),
                        "high contrast progress: percentage in the text colour")

@@ -10,7 +10,7 @@ class Scenario:
         send("status 3 45 - 正在安装")
         image = self.wait_for(self.progress_shown, "progress: page shown", shot="progress-45")
         self.check(is_strong_red(image.pixel(450, 210)), "progress: logo drawn")
-        dark = image.count((150, 310, 750, 365), is_dark)
+        dark = image.count(PROGRESS_TITLE, is_dark)
         self.check(dark > 150 * self.f * self.f, "progress: title drawn", f"{dark}")
         fill = int(6 * 45)  # 9 x 45 design units, at 2/3
         self.check(near(image.raw(fill - 3, 309), RED_START, 3) and

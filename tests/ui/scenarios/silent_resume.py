@@ -24,9 +24,9 @@ class Scenario:
     def scenario_silent_resume(self):
         """Half the package, the prefix ended, a second run: at most a tenth of it sent twice."""
         self.forget_installation()
-        cache = os.path.join(self.testbed, "prefix", "drive_c", "ProgramData", "VIVOV3")
-        subprocess.run(["rm", "-rf", cache])
-        kept = os.path.join(cache, "InstallerCache", "VIVOV3_Setup_x64.exe")
+        kept = os.path.join(self.testbed, "prefix", "drive_c", "Program Files",
+                            "LUMWebBootstrapper", "VIVOV3_Setup_x64.exe")
+        subprocess.run(["rm", "-f", kept, kept + ".download"])
         size = os.path.getsize(os.path.join(self.build, "artifacts", "VIVOV3_Setup_x64.exe"))
         self.serve_demo("--first-seconds", "8", "--etag", '"demo-1"')
         self.start(self.setup_exe, "/S", r"/D=C:\Program Files\VIVOV3")

@@ -6,9 +6,9 @@ screen reader would hear (recorded by the harness: no client hears them under Wi
 from driver import *  # noqa: F403 -- the layout's rectangles and colours, the pixel tests
 
 # The click rectangles of the welcome page's children, in design units.
-WELCOME_RECTS = {"最小化": (807, 24, 843, 66), "关闭": (850, 24, 890, 66),
-                 "同意": AGREEMENT_CHECK, "《用户协议》": (125, 515, 227, 555),
-                 "《隐私政策》": (230, 515, 332, 555), "《会员服务协议》": (335, 515, 471, 555),
+WELCOME_RECTS = {"最小化": MINIMIZE_AREA, "关闭": CLOSE_AREA,
+                 "同意": AGREEMENT_CHECK, "《用户协议》": USER_AGREEMENT_LINK,
+                 "《隐私政策》": PRIVACY_POLICY_LINK, "《会员服务协议》": VIP_SERVICE_LINK,
                  "自定义安装  \u203a": CUSTOM_LINK, "一键安装": WELCOME_INSTALL}
 STRUCTURE_CHANGED, FOCUS_CHANGED, LIVE_REGION = "20002", "20005", "20024"
 NAME, RANGE_VALUE, TOGGLE_STATE = "30005", "30047", "30086"
@@ -80,7 +80,8 @@ class Scenario:
                                f"{label}: range value 45 of 0-100, read only", str(bar))
                     g, f = self.geometry, self.f
                     self.check(bar.get("正在安装 45%", {}).get("rect") ==
-                               f"{g['X']},{g['Y'] + int(459 * f)},{g['WIDTH']},{int(9 * f)}",
+                               f"{g['X']},{g['Y'] + int(PROGRESS_TRACK[1] * f)},{g['WIDTH']},"
+                               f"{int((PROGRESS_TRACK[3] - PROGRESS_TRACK[1]) * f)}",
                                f"{label}: the progress element spans the track", str(bar))
                 self.end_all()
             self.install_through_patterns()

@@ -73,7 +73,7 @@ class Scenario:
             self.expect_tree(f"progress page, its element named {percent} %",
                              FRAME + [(PROGRESS, f"正在安装 {percent}%")], None)
         self.click(*CLOSE_GLYPH)
-        self.expect_tree("exit question while busy", EXIT, "确定")
+        self.expect_tree("exit question while busy, focus on its safe answer", EXIT, "取消")
         self.click(*centre(DIALOG_CANCEL))
         self.expect_tree("back on the progress page", FRAME + [(PROGRESS, "正在安装 70%")], None)
         send("status 6 100 - 安装完成")

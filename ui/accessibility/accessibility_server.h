@@ -13,8 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "ui/accessible_elements.h"
-#include "ui/uia_providers.h"
+#include "base/variant.h"
+#include "ui/accessibility/uia_providers.h"
+#include "ui/page/controls.h"
 
 namespace lum::installer {
 
@@ -32,13 +33,12 @@ class AccessibilityServer {
   LRESULT AnswerField(WPARAM wParam, LPARAM lParam);
   static bool AsksForUia(LPARAM lParam);
 
-  // Window thread: what is on screen now. structure names the page or overlay; elements are its
-  // list; focusIndex the Tab order's place; scale pixels per design unit.
-  void Update(std::uint32_t structure, std::vector<AccessibleElement> elements, int focusIndex,
-              float scale);
-  // The element a provider's posted action names, while it is still on screen.
-  std::optional<AccessibleElement> ActionTarget(WPARAM wParam, LPARAM lParam,
-                                                AccessibleAction& action) const;
+  // Window thread: what is on screen now. structure names the page or overlay; controls are the
+  // list that takes input; focus the keyboard's control; scale pixels per design unit.
+  void Update(std::uint32_t structure, std::vector<Control> controls,
+              std::optional<ControlId> focus, float scale);
+  // The control a provider's posted action names, while it is still on screen.
+  std::optional<Control> ActionTarget(WPARAM wParam, LPARAM lParam, AccessibleAction& action) const;
 
   // The providers of the window and its current children, for a client in this process.
   ComPtr<IRawElementProviderSimple> Root();
@@ -46,9 +46,10 @@ class AccessibilityServer {
 
  private:
   AccessibilityServer(const UiaApi& api, HWND window, HWND field, std::wstring title);
-  void RaiseChanges(const std::vector<AccessibleElement>& before, int focusBefore,
+  void RaiseChanges(const std::vector<Control>& before, std::optional<ControlId> focusBefore,
                     bool newStructure);
-  void RaisePropertyChange(std::size_t index, PROPERTYID property, VARIANT before, VARIANT after);
+  void RaisePropertyChange(std::size_t index, PROPERTYID property, const Variant& before,
+                           const Variant& after);
 
   const UiaApi& api;
   CO_MTA_USAGE_COOKIE mtaUsage = nullptr;
@@ -57,8 +58,8 @@ class AccessibilityServer {
   std::shared_ptr<AccessibleTree> tree;
   ComPtr<IRawElementProviderSimple> fieldProvider;
   std::optional<std::uint32_t> structure;  // none before the first update
-  std::vector<AccessibleElement> elements;
-  int focusIndex = -1;
+  std::vector<Control> controls;
+  std::optional<ControlId> focus;
 };
 
 }  // namespace lum::installer

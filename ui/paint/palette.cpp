@@ -1,4 +1,4 @@
-#include "ui/palette.h"
+#include "ui/paint/palette.h"
 
 namespace lum::installer {
 namespace {

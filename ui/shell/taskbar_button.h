@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "core/installer_types.h"
-#include "ui/taskbar_progress.h"
+#include "ui/shell/taskbar_progress.h"
 
 namespace lum::installer {
 

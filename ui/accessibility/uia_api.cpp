@@ -1,4 +1,4 @@
-#include "ui/uia_api.h"
+#include "ui/accessibility/uia_api.h"
 
 #include "base/module.h"
 

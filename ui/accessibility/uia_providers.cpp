@@ -1,4 +1,4 @@
-#include "ui/uia_providers.h"
+#include "ui/accessibility/uia_providers.h"
 
 #include <oleauto.h>
 
@@ -7,41 +7,33 @@
 #include <limits>
 #include <utility>
 
+#include "base/variant.h"
+
 namespace lum::installer {
 namespace {
 
-CONTROLTYPEID ControlTypeOf(AccessibleRole role) {
+CONTROLTYPEID ControlTypeOf(ControlRole role) {
   switch (role) {
-    case AccessibleRole::Button:
+    case ControlRole::Button:
       return uia::kButton;
-    case AccessibleRole::CheckBox:
+    case ControlRole::CheckBox:
       return uia::kCheckBox;
-    case AccessibleRole::Hyperlink:
+    case ControlRole::Link:
       return uia::kHyperlink;
-    case AccessibleRole::ProgressBar:
+    case ControlRole::ProgressBar:
       return uia::kProgressBar;
-    case AccessibleRole::Edit:
+    case ControlRole::Edit:
       return uia::kEdit;
-    case AccessibleRole::Text:
+    case ControlRole::Text:
       break;
   }
   return uia::kText;
 }
 
-void SetInt(VARIANT* value, int number) {
-  value->vt = VT_I4;
-  value->lVal = number;
-}
-
-void SetBool(VARIANT* value, bool flag) {
-  value->vt = VT_BOOL;
-  value->boolVal = flag ? VARIANT_TRUE : VARIANT_FALSE;
-}
-
 HRESULT SetString(VARIANT* value, const std::wstring& text) {
-  value->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-  if (value->bstrVal == nullptr) return E_OUTOFMEMORY;
-  value->vt = VT_BSTR;
+  Variant made = Variant::String(text);
+  if (made.Empty()) return E_OUTOFMEMORY;
+  made.MoveTo(value);
   return S_OK;
 }
 
@@ -113,7 +105,7 @@ class WindowProvider final : public IRawElementProviderSimple,
     value->vt = VT_EMPTY;
     switch (property) {
       case UIA_ControlTypePropertyId:
-        SetInt(value, uia::kWindow);
+        Variant::Int(uia::kWindow).MoveTo(value);
         return S_OK;
       case UIA_NamePropertyId:
         return SetString(value, tree->Title());
@@ -159,7 +151,7 @@ class WindowProvider final : public IRawElementProviderSimple,
   const std::shared_ptr<AccessibleTree> tree;
 };
 
-// One element of the list, for as long as its generation is on screen.
+// One control of the list, for as long as its generation is on screen.
 class ElementProvider final : public IRawElementProviderSimple,
                               public IRawElementProviderFragment,
                               public IInvokeProvider,
@@ -168,7 +160,7 @@ class ElementProvider final : public IRawElementProviderSimple,
                               private RefCounted {
  public:
   ElementProvider(std::shared_ptr<AccessibleTree> owner, std::uint32_t of, std::size_t at,
-                  AccessibleRole kind)
+                  ControlRole kind)
       : tree(std::move(owner)), generation(of), index(at), role(kind) {}
 
   ULONG STDMETHODCALLTYPE AddRef() override { return AddRefImpl(); }
@@ -181,9 +173,9 @@ class ElementProvider final : public IRawElementProviderSimple,
       *result = static_cast<IRawElementProviderFragment*>(this);
     } else if (iid == __uuidof(IInvokeProvider) && Invokable()) {
       *result = static_cast<IInvokeProvider*>(this);
-    } else if (iid == __uuidof(IToggleProvider) && role == AccessibleRole::CheckBox) {
+    } else if (iid == __uuidof(IToggleProvider) && role == ControlRole::CheckBox) {
       *result = static_cast<IToggleProvider*>(this);
-    } else if (iid == __uuidof(IRangeValueProvider) && role == AccessibleRole::ProgressBar) {
+    } else if (iid == __uuidof(IRangeValueProvider) && role == ControlRole::ProgressBar) {
       *result = static_cast<IRangeValueProvider*>(this);
     } else {
       return E_NOINTERFACE;
@@ -201,9 +193,9 @@ class ElementProvider final : public IRawElementProviderSimple,
     *result = nullptr;
     if (pattern == UIA_InvokePatternId && Invokable()) {
       *result = static_cast<IInvokeProvider*>(this);
-    } else if (pattern == UIA_TogglePatternId && role == AccessibleRole::CheckBox) {
+    } else if (pattern == UIA_TogglePatternId && role == ControlRole::CheckBox) {
       *result = static_cast<IToggleProvider*>(this);
-    } else if (pattern == UIA_RangeValuePatternId && role == AccessibleRole::ProgressBar) {
+    } else if (pattern == UIA_RangeValuePatternId && role == ControlRole::ProgressBar) {
       *result = static_cast<IRangeValueProvider*>(this);
     }
     if (*result != nullptr) AddRef();
@@ -211,36 +203,34 @@ class ElementProvider final : public IRawElementProviderSimple,
   }
   HRESULT STDMETHODCALLTYPE GetPropertyValue(PROPERTYID property, VARIANT* value) override {
     value->vt = VT_EMPTY;
-    const std::optional<AccessibleElement> element = Current();
+    const std::optional<Control> element = Current();
     if (!element) return kUiaElementNotAvailable;
     switch (property) {
       case UIA_ControlTypePropertyId:
-        SetInt(value, ControlTypeOf(element->role));
+        Variant::Int(ControlTypeOf(element->role)).MoveTo(value);
         break;
       case UIA_NamePropertyId:
-        return SetString(value, element->name);
+        return SetString(value, element->label);
       case UIA_IsEnabledPropertyId:
-        SetBool(value, true);  // what shows is what answers a click, gray install button too
+        // What shows is what answers a click, the gray install button too.
+        Variant::Bool(true).MoveTo(value);
         break;
       case UIA_IsKeyboardFocusablePropertyId:
-        SetBool(value, element->focusIndex >= 0);
+        Variant::Bool(element->takesFocus).MoveTo(value);
         break;
       case UIA_HasKeyboardFocusPropertyId:
-        SetBool(value, tree->HasKeyboardFocus(*element));
+        Variant::Bool(tree->HasKeyboardFocus(*element)).MoveTo(value);
         break;
       case UIA_ToggleToggleStatePropertyId:
-        if (role == AccessibleRole::CheckBox) {
-          SetInt(value, element->checked ? uia::kToggleOn : uia::kToggleOff);
+        if (role == ControlRole::CheckBox) {
+          Variant::Int(element->checked ? uia::kToggleOn : uia::kToggleOff).MoveTo(value);
         }
         break;
       case UIA_RangeValueValuePropertyId:
-        if (role == AccessibleRole::ProgressBar) {
-          value->vt = VT_R8;
-          value->dblVal = element->value;
-        }
+        if (role == ControlRole::ProgressBar) Variant::Double(element->value).MoveTo(value);
         break;
       case UIA_LiveSettingPropertyId:
-        if (element->alert) SetInt(value, uia::kLiveAssertive);
+        if (element->alert) Variant::Int(uia::kLiveAssertive).MoveTo(value);
         break;
       default:
         break;
@@ -278,7 +268,7 @@ class ElementProvider final : public IRawElementProviderSimple,
   }
   HRESULT STDMETHODCALLTYPE get_BoundingRectangle(UiaRect* rect) override {
     *rect = UiaRect{};
-    const std::optional<AccessibleElement> element = Current();
+    const std::optional<Control> element = Current();
     if (!element) return kUiaElementNotAvailable;
     *rect = tree->ScreenRect(element->rect);
     return S_OK;
@@ -288,9 +278,9 @@ class ElementProvider final : public IRawElementProviderSimple,
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE SetFocus() override {
-    const std::optional<AccessibleElement> element = Current();
+    const std::optional<Control> element = Current();
     if (!element) return kUiaElementNotAvailable;
-    if (element->focusIndex < 0) return S_OK;
+    if (!element->takesFocus) return S_OK;
     tree->Post(generation, index, AccessibleAction::Focus);
     return S_OK;
   }
@@ -303,12 +293,12 @@ class ElementProvider final : public IRawElementProviderSimple,
     return S_OK;
   }
 
-  // IInvokeProvider and IToggleProvider: the click at the element's centre, on the window
-  // thread, after this call has returned (UI Automation's Invoke must not wait).
+  // IInvokeProvider and IToggleProvider: the control activated on the window thread, as a click
+  // or a key would, after this call has returned (UI Automation's Invoke must not wait).
   HRESULT STDMETHODCALLTYPE Invoke() override { return Act(); }
   HRESULT STDMETHODCALLTYPE Toggle() override { return Act(); }
   HRESULT STDMETHODCALLTYPE get_ToggleState(int* state) override {
-    const std::optional<AccessibleElement> element = Current();
+    const std::optional<Control> element = Current();
     if (!element) return kUiaElementNotAvailable;
     *state = element->checked ? uia::kToggleOn : uia::kToggleOff;
     return S_OK;
@@ -317,7 +307,7 @@ class ElementProvider final : public IRawElementProviderSimple,
   // IRangeValueProvider: 0-100, read only.
   HRESULT STDMETHODCALLTYPE SetValue(double) override { return kUiaElementNotEnabled; }
   HRESULT STDMETHODCALLTYPE get_Value(double* value) override {
-    const std::optional<AccessibleElement> element = Current();
+    const std::optional<Control> element = Current();
     if (!element) return kUiaElementNotAvailable;
     *value = element->value;
     return S_OK;
@@ -344,11 +334,9 @@ class ElementProvider final : public IRawElementProviderSimple,
   }
 
  private:
-  bool Invokable() const {
-    return role == AccessibleRole::Button || role == AccessibleRole::Hyperlink;
-  }
+  bool Invokable() const { return role == ControlRole::Button || role == ControlRole::Link; }
   int Index() const { return static_cast<int>(index); }
-  std::optional<AccessibleElement> Current() const { return tree->Element(generation, index); }
+  std::optional<Control> Current() const { return tree->Element(generation, index); }
   HRESULT Act() {
     if (!Current()) return kUiaElementNotAvailable;
     tree->Post(generation, index, AccessibleAction::Invoke);
@@ -358,7 +346,7 @@ class ElementProvider final : public IRawElementProviderSimple,
   const std::shared_ptr<AccessibleTree> tree;
   const std::uint32_t generation;
   const std::size_t index;
-  const AccessibleRole role;
+  const ControlRole role;
 };
 
 HRESULT WindowProvider::ChildAsFragment(int index, IRawElementProviderFragment** result) {
@@ -417,16 +405,16 @@ class FieldProvider final : public IRawElementProviderSimple, private RefCounted
   }
   HRESULT STDMETHODCALLTYPE GetPropertyValue(PROPERTYID property, VARIANT* value) override {
     value->vt = VT_EMPTY;
-    const std::optional<AccessibleElement> element = tree->FieldElement();
+    const std::optional<Control> element = tree->FieldElement();
     if (!element) return S_OK;  // not on screen: the host's answers stand
     switch (property) {
       case UIA_ControlTypePropertyId:
-        SetInt(value, uia::kEdit);
+        Variant::Int(uia::kEdit).MoveTo(value);
         return S_OK;
       case UIA_NamePropertyId:
-        return SetString(value, element->name);
+        return SetString(value, element->label);
       case UIA_HasKeyboardFocusPropertyId:
-        SetBool(value, tree->HasKeyboardFocus(*element));
+        Variant::Bool(tree->HasKeyboardFocus(*element)).MoveTo(value);
         return S_OK;
       default:
         return S_OK;
@@ -476,7 +464,7 @@ void AccessibleTree::Replace(State next, bool newStructure) {
     }
     children.clear();
   }
-  children.resize(state.elements.size());
+  children.resize(state.controls.size());
 }
 
 std::vector<ComPtr<IRawElementProviderSimple>> AccessibleTree::Close() {
@@ -515,7 +503,7 @@ ComPtr<ElementProvider> AccessibleTree::Child(std::size_t index) {
   ComPtr<ElementProvider>& child = children[index];
   if (!child) {
     child.Reset(
-        new ElementProvider(shared_from_this(), generation, index, state.elements[index].role));
+        new ElementProvider(shared_from_this(), generation, index, state.controls[index].role));
   }
   child->AddRef();
   ComPtr<ElementProvider> copy;
@@ -524,21 +512,21 @@ ComPtr<ElementProvider> AccessibleTree::Child(std::size_t index) {
 }
 
 bool AccessibleTree::IsChild(std::size_t index) const {
-  return index < state.elements.size() && state.elements[index].role != AccessibleRole::Edit;
+  return index < state.controls.size() && state.controls[index].announced &&
+         state.controls[index].role != ControlRole::Edit;
 }
 
-std::optional<AccessibleElement> AccessibleTree::Element(std::uint32_t of,
-                                                         std::size_t index) const {
+std::optional<Control> AccessibleTree::Element(std::uint32_t of, std::size_t index) const {
   std::lock_guard lock(mutex);
-  if (!open || of != generation || index >= state.elements.size()) return std::nullopt;
-  return state.elements[index];
+  if (!open || of != generation || index >= state.controls.size()) return std::nullopt;
+  return state.controls[index];
 }
 
-std::optional<AccessibleElement> AccessibleTree::FieldElement() const {
+std::optional<Control> AccessibleTree::FieldElement() const {
   std::lock_guard lock(mutex);
   if (!open) return std::nullopt;
-  for (const AccessibleElement& element : state.elements) {
-    if (element.role == AccessibleRole::Edit) return element;
+  for (const Control& control : state.controls) {
+    if (control.role == ControlRole::Edit) return control;
   }
   return std::nullopt;
 }
@@ -546,7 +534,7 @@ std::optional<AccessibleElement> AccessibleTree::FieldElement() const {
 int AccessibleTree::Sibling(int index, int step) const {
   std::lock_guard lock(mutex);
   if (!open) return -1;
-  const int count = static_cast<int>(state.elements.size());
+  const int count = static_cast<int>(state.controls.size());
   for (int i = std::clamp(index, -1, count) + step; i >= 0 && i < count; i += step) {
     if (IsChild(static_cast<std::size_t>(i))) return i;
   }
@@ -554,38 +542,48 @@ int AccessibleTree::Sibling(int index, int step) const {
 }
 
 int AccessibleTree::ChildAt(double x, double y) const {
-  for (int i = Sibling(-1, +1); i >= 0; i = Sibling(i, +1)) {
-    const std::optional<AccessibleElement> element = Element(Generation(), i);
-    if (!element) return -1;
-    const UiaRect r = ScreenRect(element->rect);
-    if (x >= r.left && x < r.left + r.width && y >= r.top && y < r.top + r.height) return i;
+  POINT origin{0, 0};
+  ClientToScreen(window, &origin);
+  std::lock_guard lock(mutex);
+  if (!open) return -1;
+  // In design units: the child a click there reaches, else the text or bar drawn there.
+  const auto designX = static_cast<float>((x - origin.x) / state.scale);
+  const auto designY = static_cast<float>((y - origin.y) / state.scale);
+  const std::optional<ControlId> hit =
+      HitTest(ControlList{state.controls, std::nullopt}, designX, designY, {});
+  int drawn = -1;
+  for (std::size_t i = 0; i < state.controls.size(); ++i) {
+    const Control& control = state.controls[i];
+    if (!IsChild(i)) continue;
+    if (hit == control.id) return static_cast<int>(i);
+    if (drawn < 0 && control.rect.Contains(designX, designY)) drawn = static_cast<int>(i);
   }
-  return -1;
+  return drawn;
 }
 
 int AccessibleTree::FocusedChild() const {
   std::lock_guard lock(mutex);
-  for (std::size_t i = 0; i < state.elements.size(); ++i) {
-    const AccessibleElement& element = state.elements[i];
-    if (element.focusIndex >= 0 && element.focusIndex == state.focusIndex && IsChild(i)) {
+  for (std::size_t i = 0; i < state.controls.size(); ++i) {
+    const Control& control = state.controls[i];
+    if (control.takesFocus && control.id == state.focus && IsChild(i)) {
       return static_cast<int>(i);
     }
   }
   return -1;
 }
 
-bool AccessibleTree::HasKeyboardFocus(const AccessibleElement& element) const {
-  int focusIndex = -1;
+bool AccessibleTree::HasKeyboardFocus(const Control& control) const {
+  std::optional<ControlId> focus;
   {
     std::lock_guard lock(mutex);
-    focusIndex = state.focusIndex;
+    focus = state.focus;
   }
-  if (element.focusIndex < 0 || element.focusIndex != focusIndex) return false;
+  if (!control.takesFocus || control.id != focus) return false;
   // The window thread's focus, asked from any thread.
   GUITHREADINFO info{};
   info.cbSize = sizeof(info);
   if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info)) return false;
-  return info.hwndFocus == (element.role == AccessibleRole::Edit ? field : window);
+  return info.hwndFocus == (control.role == ControlRole::Edit ? field : window);
 }
 
 UiaRect AccessibleTree::ScreenRect(const DesignRect& rect) const {

@@ -1,5 +1,7 @@
 // The window's logical canvas: 900 x 600 design units shown at 2/3 scale in a 600 x 400 DIP
-// client area. Drawing and hit-testing share these rectangles.
+// client area, and where everything on it lies. Drawing, the pointer, the focus ring and the
+// screen reader's rectangles all come from here (tests/ui/driver.py reads this file too, so each
+// rectangle stays on one line: `inline constexpr DesignRect kName{left, top, right, bottom};`).
 #pragma once
 
 #include <cstdint>
@@ -22,6 +24,10 @@ struct DesignRect {
   constexpr bool Contains(float x, float y) const {
     return x >= left && x <= right && y >= top && y <= bottom;
   }
+  constexpr float Width() const { return right - left; }
+  constexpr float Height() const { return bottom - top; }
+  constexpr float CentreX() const { return (left + right) / 2; }
+  constexpr float CentreY() const { return (top + bottom) / 2; }
   constexpr bool operator==(const DesignRect&) const = default;
 };
 
@@ -39,7 +45,7 @@ inline constexpr DesignRect kHero{0, 0, 900, 435};
 inline constexpr DesignRect kMinimizeArea{807, 24, 843, 66};
 inline constexpr DesignRect kCloseArea{850, 24, 890, 66};
 
-// Welcome page.
+// Welcome page. The agreement mark takes clicks on its whole row, the gaps around the links too.
 inline constexpr DesignRect kWelcomeLogo{353.25f, 78, 546.75f, 271.5f};
 inline constexpr DesignRect kWelcomeTitle{150, 278, 750, 340};
 inline constexpr DesignRect kWelcomeInstall{204, 369, 696, 441};
@@ -50,7 +56,7 @@ inline constexpr DesignRect kPrivacyPolicyLink{230, 515, 332, 555};
 inline constexpr DesignRect kVipServiceLink{335, 515, 471, 555};
 inline constexpr DesignRect kCustomInstallLink{724, 515, 850, 555};
 
-// Custom-install page.
+// Custom-install page. The path field is a window of its own inside the path box.
 inline constexpr DesignRect kPathBox{67, 189, 712, 246};
 inline constexpr DesignRect kPathEdit{68, 200, 711, 245};
 inline constexpr DesignRect kChangeFolder{712, 189, 832, 246};
@@ -69,16 +75,13 @@ inline constexpr DesignRect kProgressText{100, 495, 800, 545};
 inline constexpr DesignRect kCompletedText{150, 306, 750, 352};
 inline constexpr DesignRect kLaunch{204, 414, 696, 487};
 
-// Overlay.
+// Overlay. The agreement sentence is laid out in its box, from its top left corner.
 inline constexpr DesignRect kDialogCard{75, 110, 825, 490};
 inline constexpr DesignRect kDialogTitle{110, 140, 790, 200};
 inline constexpr DesignRect kDialogBody{110, 210, 790, 285};
+inline constexpr DesignRect kAgreementBox{90, 195, 810, 270};
 inline constexpr DesignRect kDialogCancel{141, 322, 441, 394};
 inline constexpr DesignRect kDialogConfirm{459, 322, 759, 394};
-inline constexpr float kAgreementOriginX = 90;
-inline constexpr float kAgreementOriginY = 195;
-inline constexpr float kAgreementWidth = 720;
-inline constexpr float kAgreementHeight = 75;
 
 }  // namespace layout
 }  // namespace lum::installer

@@ -1,7 +1,7 @@
 // The UI Automation providers of the window: the window itself (a fragment root), one element
-// per entry of its accessible list, and the path field, a window of its own. They answer from
-// the tree's copy of what is on screen, on whatever thread UI Automation calls them, and hand
-// every action to the window thread as a posted message.
+// per announced control of the page or overlay that takes input, and the path field, a window of
+// its own. They answer from the tree's copy of the control list, on whatever thread UI Automation
+// calls them, and hand every action to the window thread as a posted message.
 #pragma once
 
 #include <windows.h>
@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "base/handles.h"
-#include "ui/accessible_elements.h"
-#include "ui/uia_api.h"
+#include "ui/accessibility/uia_api.h"
+#include "ui/page/controls.h"
 
 namespace lum::installer {
 
@@ -40,9 +40,9 @@ class AccessibleTree : public std::enable_shared_from_this<AccessibleTree> {
   const std::wstring& Title() const { return title; }
 
   struct State {
-    std::vector<AccessibleElement> elements;
-    int focusIndex = -1;  // the Tab order's current place
-    float scale = 1;      // pixels per design unit
+    std::vector<Control> controls;
+    std::optional<ControlId> focus;  // the keyboard's control
+    float scale = 1;                 // pixels per design unit
   };
   // Window thread. A new structure (another page or overlay) starts a new generation: the old
   // elements' providers answer "not available" from then on. They stay connected until Close, as
@@ -58,14 +58,15 @@ class AccessibleTree : public std::enable_shared_from_this<AccessibleTree> {
   // For the providers.
   ComPtr<WindowProvider> Root();
   ComPtr<ElementProvider> Child(std::size_t index);
-  // The element of a provider, while its generation is still on screen.
-  std::optional<AccessibleElement> Element(std::uint32_t generation, std::size_t index) const;
-  std::optional<AccessibleElement> FieldElement() const;
+  // The control of a provider, while its generation is still on screen.
+  std::optional<Control> Element(std::uint32_t generation, std::size_t index) const;
+  std::optional<Control> FieldElement() const;
   // Index of the window's child before or after index (the field is not one); -1 when none.
   int Sibling(int index, int step) const;
+  // The child a click at the point reaches, else the one whose rectangle holds it; -1 when none.
   int ChildAt(double screenX, double screenY) const;
   int FocusedChild() const;
-  bool HasKeyboardFocus(const AccessibleElement& element) const;
+  bool HasKeyboardFocus(const Control& control) const;
   UiaRect ScreenRect(const DesignRect& rect) const;
   std::uint32_t Generation() const;
   void Post(std::uint32_t generation, std::size_t index, AccessibleAction action) const;

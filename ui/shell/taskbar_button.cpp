@@ -1,4 +1,4 @@
-#include "ui/taskbar_button.h"
+#include "ui/shell/taskbar_button.h"
 
 #include <algorithm>
 #include <utility>

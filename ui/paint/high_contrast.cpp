@@ -1,4 +1,4 @@
-#include "ui/high_contrast.h"
+#include "ui/paint/high_contrast.h"
 
 namespace lum::installer {
 

@@ -1,6 +1,4 @@
-#include "ui/accessibility_server.h"
-
-#include <oleauto.h>
+#include "ui/accessibility/accessibility_server.h"
 
 #include <utility>
 
@@ -10,29 +8,8 @@ namespace {
 // UI Automation's runtime id of a window: this base, then the handle.
 constexpr int kHwndRuntimeIdBase = 42;
 
-// A VARIANT that frees what it holds.
-struct Variant {
-  VARIANT value{};
-  Variant() { VariantInit(&value); }
-  explicit Variant(const std::wstring& text) : Variant() {
-    value.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-    if (value.bstrVal != nullptr) value.vt = VT_BSTR;
-  }
-  explicit Variant(double number) : Variant() {
-    value.vt = VT_R8;
-    value.dblVal = number;
-  }
-  explicit Variant(int number) : Variant() {
-    value.vt = VT_I4;
-    value.lVal = number;
-  }
-  ~Variant() { VariantClear(&value); }
-  Variant(const Variant&) = delete;
-  Variant& operator=(const Variant&) = delete;
-};
-
-int ToggleStateOf(const AccessibleElement& element) {
-  return element.checked ? uia::kToggleOn : uia::kToggleOff;
+Variant ToggleStateOf(const Control& control) {
+  return Variant::Int(control.checked ? uia::kToggleOn : uia::kToggleOff);
 }
 
 }  // namespace
@@ -95,41 +72,38 @@ std::vector<ComPtr<IRawElementProviderSimple>> AccessibilityServer::Children() {
 
 ComPtr<IRawElementProviderSimple> AccessibilityServer::Root() { return tree->RootProvider(); }
 
-void AccessibilityServer::Update(std::uint32_t nextStructure,
-                                 std::vector<AccessibleElement> nextElements, int nextFocus,
-                                 float scale) {
+void AccessibilityServer::Update(std::uint32_t nextStructure, std::vector<Control> nextControls,
+                                 std::optional<ControlId> nextFocus, float scale) {
   const bool newStructure = structure != nextStructure;
   const bool first = !structure.has_value();
   structure = nextStructure;
-  std::vector<AccessibleElement> before = std::exchange(elements, std::move(nextElements));
-  const int focusBefore = std::exchange(focusIndex, nextFocus);
-  tree->Replace({elements, focusIndex, scale}, newStructure);
+  std::vector<Control> before = std::exchange(controls, std::move(nextControls));
+  const std::optional<ControlId> focusBefore = std::exchange(focus, nextFocus);
+  tree->Replace({controls, focus, scale}, newStructure);
   // The first list is what the client that asked for the window will read; nothing changed.
   if (!first) RaiseChanges(before, focusBefore, newStructure);
 }
 
-void AccessibilityServer::RaiseChanges(const std::vector<AccessibleElement>& before,
-                                       int focusBefore, bool newStructure) {
+void AccessibilityServer::RaiseChanges(const std::vector<Control>& before,
+                                       std::optional<ControlId> focusBefore, bool newStructure) {
   if (newStructure && api.raiseStructureChangedEvent != nullptr) {
     if (const ComPtr<IRawElementProviderSimple> root = tree->RootProvider()) {
       int id[] = {kHwndRuntimeIdBase, static_cast<int>(reinterpret_cast<INT_PTR>(window))};
       api.raiseStructureChangedEvent(root.Get(), uia::kChildrenInvalidated, id, 2);
     }
   }
-  for (std::size_t i = 0; i < elements.size(); ++i) {
-    const AccessibleElement& now = elements[i];
+  for (std::size_t i = 0; i < controls.size(); ++i) {
+    const Control& now = controls[i];
     if (newStructure) {
       if (!now.alert) continue;
       // A failure's message is read out at once, over whatever was being said.
       const ComPtr<IRawElementProviderSimple> provider = tree->ChildProvider(i);
       if (!provider) continue;
       if (api.raiseNotificationEvent != nullptr) {
-        BSTR text = SysAllocStringLen(now.name.data(), static_cast<UINT>(now.name.size()));
-        BSTR activity = SysAllocString(L"InstallationFailed");
+        const ScopedBstr text = MakeBstr(now.label);
+        const ScopedBstr activity = MakeBstr(L"InstallationFailed");
         api.raiseNotificationEvent(provider.Get(), uia::kNotificationOther,
-                                   uia::kImportantMostRecent, text, activity);
-        SysFreeString(text);
-        SysFreeString(activity);
+                                   uia::kImportantMostRecent, text.Get(), activity.Get());
       }
       if (api.raiseAutomationEvent != nullptr) {
         api.raiseAutomationEvent(provider.Get(), uia::kLiveRegionChangedEvent);
@@ -137,21 +111,21 @@ void AccessibilityServer::RaiseChanges(const std::vector<AccessibleElement>& bef
       continue;
     }
     if (i >= before.size()) continue;
-    const AccessibleElement& was = before[i];
-    if (now.name != was.name) {
-      RaisePropertyChange(i, UIA_NamePropertyId, Variant(was.name).value, Variant(now.name).value);
+    const Control& was = before[i];
+    if (now.label != was.label) {
+      RaisePropertyChange(i, UIA_NamePropertyId, Variant::String(was.label),
+                          Variant::String(now.label));
     }
-    if (now.role == AccessibleRole::ProgressBar && now.value != was.value) {
-      RaisePropertyChange(i, UIA_RangeValueValuePropertyId,
-                          Variant(static_cast<double>(was.value)).value,
-                          Variant(static_cast<double>(now.value)).value);
+    if (now.role == ControlRole::ProgressBar && now.value != was.value) {
+      RaisePropertyChange(i, UIA_RangeValueValuePropertyId, Variant::Double(was.value),
+                          Variant::Double(now.value));
     }
-    if (now.role == AccessibleRole::CheckBox && now.checked != was.checked) {
-      RaisePropertyChange(i, UIA_ToggleToggleStatePropertyId, Variant(ToggleStateOf(was)).value,
-                          Variant(ToggleStateOf(now)).value);
+    if (now.role == ControlRole::CheckBox && now.checked != was.checked) {
+      RaisePropertyChange(i, UIA_ToggleToggleStatePropertyId, ToggleStateOf(was),
+                          ToggleStateOf(now));
     }
   }
-  if ((newStructure || focusIndex != focusBefore) && api.raiseAutomationEvent != nullptr &&
+  if ((newStructure || focus != focusBefore) && api.raiseAutomationEvent != nullptr &&
       GetFocus() == window) {
     const int focused = tree->FocusedChild();
     if (focused >= 0) {
@@ -164,14 +138,14 @@ void AccessibilityServer::RaiseChanges(const std::vector<AccessibleElement>& bef
 }
 
 void AccessibilityServer::RaisePropertyChange(std::size_t index, PROPERTYID property,
-                                              VARIANT before, VARIANT after) {
+                                              const Variant& before, const Variant& after) {
   if (api.raisePropertyChangedEvent == nullptr) return;
   const ComPtr<IRawElementProviderSimple> provider = tree->ChildProvider(index);
-  if (provider) api.raisePropertyChangedEvent(provider.Get(), property, before, after);
+  if (provider) api.raisePropertyChangedEvent(provider.Get(), property, before.Get(), after.Get());
 }
 
-std::optional<AccessibleElement> AccessibilityServer::ActionTarget(WPARAM wParam, LPARAM lParam,
-                                                                   AccessibleAction& action) const {
+std::optional<Control> AccessibilityServer::ActionTarget(WPARAM wParam, LPARAM lParam,
+                                                         AccessibleAction& action) const {
   action = static_cast<AccessibleAction>(HIWORD(wParam));
   return tree->Element(static_cast<std::uint32_t>(lParam), LOWORD(wParam));
 }
