@@ -92,9 +92,10 @@ FetchEnd Request(RangeFetch& fetch, WinHttpHandle& session, WinHttpHandle& conne
     headers = L"Range: bytes=" + std::to_wstring(fetch.offset) + L"-\r\n";
     if (!fetch.validator.empty()) headers += L"If-Range: " + fetch.validator + L"\r\n";
   }
+  // A silence of the stall time, before the headers or within the body, ends the transfer.
   DWORD status = 0;
   if (!OpenHttpsRequest(fetch.url, headers.empty() ? nullptr : headers.c_str(), session, connection,
-                        request, status, message, &failure)) {
+                        request, status, message, &failure, kStallTimeoutMs)) {
     return FetchEnd::Network;
   }
   if (status != 200 && status != 206) {
@@ -115,9 +116,6 @@ FetchEnd Request(RangeFetch& fetch, WinHttpHandle& session, WinHttpHandle& conne
     fetch.offset = 0;
     fetch.validator = ValidatorOf(request.Get());
   }
-  // From here on a silence of the stall time ends the transfer (a failure is not fatal: the
-  // transport's receive time-out then stands).
-  static_cast<void>(SetReceiveTimeout(request.Get(), kStallTimeoutMs));
   return FetchEnd::Complete;
 }
 

@@ -19,8 +19,9 @@ using DownloadProgress = std::function<void(std::uint64_t done, std::uint64_t to
 // Sees every chunk once it is in the file, with the file offset it was written at.
 using ChunkWritten = std::function<void(std::uint64_t offset, const char* data, DWORD size)>;
 
-// A body that sends no byte for this long has stalled: the transfer ends (what it wrote stays)
-// and the next URL may do better. Well under the 30 s receive time-out of the transport.
+// A response that sends no byte for this long, before its headers or within its body, has
+// stalled: the transfer ends (what it wrote stays) and the next URL may do better. Well under the
+// 30 s receive time-out of the transport.
 inline constexpr int kStallTimeoutMs = 10000;
 
 // How one GET of the file ended.
@@ -50,9 +51,9 @@ using FileForBody = std::function<HANDLE(std::uint64_t from, KernelHandle& owned
 
 // Requests fetch.url from fetch.offset on (a Range and If-Range header when the offset is not
 // 0), checks the response and writes its body into the file. A 200 carries the whole file; a 206
-// must start at the offset and name the expected size (Content-Range). The body's reads give up
-// after kStallTimeoutMs without a byte. Reads cancel before every read of the body. message and
-// failure tell why a fetch did not complete.
+// must start at the offset and name the expected size (Content-Range). The wait for the headers
+// and each read of the body give up after kStallTimeoutMs without a byte. Reads cancel before every
+// read of the body. message and failure tell why a fetch did not complete.
 [[nodiscard]] FetchEnd FetchRange(RangeFetch& fetch, const FileForBody& fileForBody,
                                   const std::atomic<bool>& cancel, const DownloadProgress& progress,
                                   const ChunkWritten& written, std::wstring& message,

@@ -11,7 +11,6 @@ namespace {
 constexpr int kResolveTimeoutMs = 10000;
 constexpr int kConnectTimeoutMs = 10000;
 constexpr int kSendTimeoutMs = 30000;
-constexpr int kReceiveTimeoutMs = 30000;
 
 constexpr std::size_t kDocumentReadSize = 16384;
 
@@ -50,10 +49,10 @@ bool CrackHttpsUrl(const std::wstring& url, UrlParts& parts, std::wstring& messa
 
 bool OpenHttpsRequest(const std::wstring& url, const wchar_t* extraHeaders, WinHttpHandle& session,
                       WinHttpHandle& connection, WinHttpHandle& request, DWORD& statusCode,
-                      std::wstring& message, TransferFailure* failure) {
+                      std::wstring& message, TransferFailure* failure, int receiveMs) {
   detail::RequestSpec spec;
   spec.extraHeaders = extraHeaders;
-  spec.timeouts = {kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs};
+  spec.timeouts = {kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, receiveMs};
   spec.texts = {L"无法初始化网络组件", L"无法连接下载服务器", L"无法创建下载请求", L"网络请求失败",
                 L"无法读取服务器响应"};
   DWORD winError = 0;
@@ -64,11 +63,6 @@ bool OpenHttpsRequest(const std::wstring& url, const wchar_t* extraHeaders, WinH
     NoteProxyFailure(*failure, request.IsValid());
   }
   return opened;
-}
-
-bool SetReceiveTimeout(HINTERNET request, int receiveMs) {
-  return WinHttpSetTimeouts(request, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs,
-                            receiveMs) != FALSE;
 }
 
 bool FetchSmallDocument(const std::wstring& url, std::string* body, std::wstring* message,
