@@ -129,6 +129,12 @@ PartialFound FindPartialDownload(const ProtectedFolder& folder, const PayloadInf
   if (record.size != offered.size || AsciiLowered(record.sha256) != AsciiLowered(offered.sha256)) {
     return Discard(folder, package, kTextChanged, why, error);
   }
+  // A record that vouches for the whole file was left between the last byte and its own removal:
+  // only the record goes, and the file is judged as any package kept in the folder.
+  if (record.written == record.size) {
+    error = folder.Remove(kPartialRecordName);
+    return error == 0 ? PartialFound::None : PartialFound::Unreadable;
+  }
   // The file must hold at least what the record vouches for; bytes past it (written after the
   // record's last update) are cut, as nothing says they are whole.
   LARGE_INTEGER size{};

@@ -57,7 +57,8 @@ struct PartialResume {
 };
 
 enum class PartialFound {
-  None,        // no record: the package, if any, is judged as a cached package
+  None,        // no record (or one of a whole file, now removed): the package, if any, is
+               // judged as a cached package
   Resume,      // resume holds the package to continue
   Discarded,   // record and package did not go together, or not with the offered entry: both
                // were removed (why says what was wrong)

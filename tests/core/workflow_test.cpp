@@ -221,7 +221,7 @@ TEST_F(WorkflowTest, DownloadedPackageFailingVerificationIsDeleted) {
 
 // A partial package and the record beside it, as a run that ended early leaves them: continued
 // when the record matches the offered entry and the file, otherwise both go and the download
-// starts from nothing.
+// starts from nothing; a whole file is judged as a kept package.
 TEST_F(WorkflowTest, PartialDownloadOfAnEarlierRun) {
   const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
   const std::size_t size = package.bytes.size(), half = size / 2;
@@ -236,10 +236,11 @@ TEST_F(WorkflowTest, PartialDownloadOfAnEarlierRun) {
       {record(std::string(64, 'a'), half), half, "安装包已更新，未完成的下载已删除"},
       {record(package.sha256, half + 1), half, "未完成下载的记录与安装包不符，已删除"},
       {R"({"format":1,"size":)", half, "未完成下载的记录无法读取，已删除"},
+      {record(package.sha256, size), size, "validated payload reused"},
   };
   for (const auto& [recorded, kept, line] : cases) {
     SCOPED_TRACE(line);
-    const bool resumed = kept > half;
+    const bool resumed = kept > half, whole = kept == size;
     controller.reset();
     recorder.Clear();
     server.Reset();
@@ -255,14 +256,19 @@ TEST_F(WorkflowTest, PartialDownloadOfAnEarlierRun) {
     const auto requests = server.Requests();
     const auto first = std::find_if(requests.begin(), requests.end(),
                                     [](const auto& r) { return r.path == kPackagePath; });
-    ASSERT_NE(first, requests.end());
-    EXPECT_EQ(first->Header("Range").value_or(""),
-              resumed ? "bytes=" + std::to_string(half) + "-" : "");
-    EXPECT_EQ(first->Header("If-Range").value_or(""), resumed ? "\"v1\"" : "");
+    ASSERT_EQ(first == requests.end(), whole);
+    if (!whole) {
+      EXPECT_EQ(first->Header("Range").value_or(""),
+                resumed ? "bytes=" + std::to_string(half) + "-" : "");
+      EXPECT_EQ(first->Header("If-Range").value_or(""), resumed ? "\"v1\"" : "");
+    }
     // The bar starts at the share kept.
     for (const auto& s : recorder.Statuses()) {
       if (s.status.stage != InstallStage::Downloading) continue;
-      EXPECT_EQ(s.status.progress, resumed ? static_cast<int>(half * 85 / size) : 0);
+      EXPECT_EQ(s.status.progress, static_cast<int>((whole     ? size
+                                                     : resumed ? half
+                                                               : 0) *
+                                                    85 / size));
       break;
     }
     // Installed, or failed with nothing received: neither the package nor the record stays.
