@@ -80,22 +80,24 @@ TEST_P(FailureLogTest, FixedLinesThenDetails) {
   test::ReleaseServer::WriteServedFile("VIVOV3_Setup_x64.exe", package.bytes);
 
   const std::string url = WideToUtf8(Origin(c.packageHost)) + kPackagePath;
-  std::vector<std::string> urls{url};
+  const std::string first =
+      c.firstHost ? WideToUtf8(Origin(*c.firstHost)) + "/first/VIVOV3_Setup_x64.exe" : url;
   std::string wrong = package.bytes;
   wrong[wrong.size() / 2] ^= 0x01;
   if (c.firstHost) {
-    urls.insert(urls.begin(), WideToUtf8(Origin(*c.firstHost)) + "/first/VIVOV3_Setup_x64.exe");
     test::ReleaseServer::WriteServedFile("wrong.exe", wrong);
-    std::vector<RouteOptions> first = c.firstResponses;
-    for (RouteOptions& response : first) {
+    std::vector<RouteOptions> responses = c.firstResponses;
+    for (RouteOptions& response : responses) {
       if (!response.status) response.file = "wrong.exe";
     }
-    server.AddRouteSequence("/first/VIVOV3_Setup_x64.exe", first, "GET");
+    server.AddRouteSequence("/first/VIVOV3_Setup_x64.exe", responses, "GET");
   }
-  const RouteOptions manifest{
-      .body = test::WithPackageUrls(test::ManifestFor(server, announced), urls),
-      .status = c.manifestStatus};
-  server.AddRoute(kManifestPath, manifest, "GET");
+  // The manifest's url is the first URL, and the package's is its mirror.
+  std::string body = test::ManifestFor(server, announced);
+  const std::string served = WideToUtf8(server.LocalhostUrl(L"")) + kPackagePath + '"';
+  body.replace(body.find(served), served.size(),
+               first + (c.firstHost ? R"(","mirrors":[")" + url + "\"]" : std::string("\"")));
+  server.AddRoute(kManifestPath, RouteOptions{.body = body, .status = c.manifestStatus}, "GET");
   std::vector<RouteOptions> responses = c.packageResponses;
   if (responses.empty()) responses.emplace_back();
   for (RouteOptions& response : responses) {
@@ -119,7 +121,7 @@ TEST_P(FailureLogTest, FixedLinesThenDetails) {
          {std::pair<std::string, std::string>{"size", std::to_string(package.bytes.size())},
           {"sha256", package.sha256},
           {"url", url},
-          {"first", urls[0]},
+          {"first", first},
           {"wrong_sha256", WideToUtf8(wrongDigest)}}) {
       text = std::regex_replace(text, std::regex("\\{" + name + "\\}"), value);
     }
@@ -128,12 +130,10 @@ TEST_P(FailureLogTest, FixedLinesThenDetails) {
 
   // However many URLs and attempts: one start event, at most one failure event.
   const std::vector<std::string> bodies = MetricsBodies();
-  EXPECT_LE(
-      std::count(bodies.begin(), bodies.end(), test::MetricsBody("web_install_download_start", "")),
-      1);
-  EXPECT_LE(std::count(bodies.begin(), bodies.end(),
-                       test::MetricsBody("web_install_download_failed", "E_DOWNLOAD")),
-            1);
+  for (const auto& [event, code] : {std::pair{"web_install_download_start", ""},
+                                    {"web_install_download_failed", "E_DOWNLOAD"}}) {
+    EXPECT_LE(std::count(bodies.begin(), bodies.end(), test::MetricsBody(event, code)), 1) << event;
+  }
   std::optional<std::string> range;
   for (const auto& request : server.Requests()) {
     if (request.path == kPackagePath) range = request.Header("Range").value_or("");

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "manifest/version.h"
 #include "tests/support/printable.h"
@@ -56,17 +55,6 @@ TEST_P(ManifestFixtureTest, SelectsOrRefusesWithTheExactMessage) {
     EXPECT_EQ(test::Printable(payload.name), test::Printable(c.payloadName));
     EXPECT_EQ(payload.size, c.size);
   }
-}
-
-TEST(ManifestMirrorsTest, KeptInTheirOrderAfterTheUrl) {
-  PayloadInfo payload;
-  std::wstring message;
-  ASSERT_TRUE(SelectManifestPayload(ReadFixture("mirrors_valid"), L"guanwang", payload, message));
-  EXPECT_EQ(payload.mirrors, (std::vector<std::wstring>{
-                                 L"https://mirror-a.example/VIVOV3_Setup_x64.exe",
-                                 L"https://mirror-b.example/dl/VIVOV3_Setup_x64.exe?from=cdn"}));
-  ASSERT_TRUE(SelectManifestPayload(ReadFixture("valid"), L"guanwang", payload, message));
-  EXPECT_TRUE(payload.mirrors.empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(

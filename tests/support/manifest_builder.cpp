@@ -31,18 +31,6 @@ std::string ManifestFor(const ReleaseServer& server, const Package& package,
          R"(}},"channels":{"baidu2":"lumora-x64","bing":"lumora-x64"}})";
 }
 
-std::string WithPackageUrls(std::string manifest, const std::vector<std::string>& urls) {
-  const std::size_t start = manifest.find(R"("url":")");
-  const std::size_t end = manifest.find('"', start + 7);
-  std::string entry = R"("url":")" + urls.at(0) + '"';
-  if (urls.size() > 1) {
-    entry += R"(,"mirrors":[)";
-    for (std::size_t i = 1; i < urls.size(); ++i) entry += (i > 1 ? ",\"" : "\"") + urls[i] + '"';
-    entry += ']';
-  }
-  return manifest.replace(start, end + 1 - start, entry);
-}
-
 std::string MetricsBody(const std::string& event, const std::string& errorCode,
                         const std::string& channel) {
   return R"({"bootstrapper_version":"1.0.0","channel_id":")" + channel + R"(","error_code":")" +

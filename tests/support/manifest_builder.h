@@ -3,7 +3,6 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "tests/support/release_server.h"
 
@@ -21,9 +20,6 @@ Package LoadPackage(const wchar_t* artifact);
 // with the package's own size unless size is given.
 std::string ManifestFor(const ReleaseServer& server, const Package& package,
                         const std::string& version = "2.0.0", std::uint64_t size = 0);
-
-// The manifest's package entry given these URLs: the first as its url, the rest as its mirrors.
-std::string WithPackageUrls(std::string manifest, const std::vector<std::string>& urls);
 
 // The body of a metrics event as the bootstrapper sends it, members ordered by name.
 std::string MetricsBody(const std::string& event, const std::string& errorCode,

@@ -13,10 +13,10 @@ from driver import *  # noqa: F403 -- the layout's rectangles and colours, the p
 class Scenario:
     def package_requests(self):
         context = ssl.create_default_context(cafile=os.path.join(self.build, "pki", "ca.crt"))
-        url = f"https://localhost:{self.port}/_control/requests"
-        with urllib.request.urlopen(url, context=context, timeout=10) as response:
-            records = json.loads(response.read())["requests"]
-        return [r for r in records if r["path"] == "/packages/VIVOV3_Setup_x64.exe"]
+        with urllib.request.urlopen(f"https://localhost:{self.port}/_control/requests",
+                                    context=context, timeout=10) as response:
+            return [r for r in json.loads(response.read())["requests"]
+                    if r["path"] == "/packages/VIVOV3_Setup_x64.exe"]
 
     def sent(self):
         return sum(r.get("body_bytes_sent", 0) for r in self.package_requests())
