@@ -5,6 +5,7 @@
 
 #include "base/handles.h"
 #include "base/text.h"
+#include "net/proxy.h"
 
 namespace lum::installer {
 namespace {
@@ -110,6 +111,10 @@ bool ParseCommandLine(std::wstring_view raw, CommandLine& parsed, std::wstring& 
       parsed.logFile = std::wstring(arg.substr(5));
     } else if (StartsWithNoCase(arg, L"/LOG")) {
       fail(L"/LOG= 后须为日志文件路径：" + std::wstring(arg));
+    } else if (StartsWithNoCase(arg, L"/PROXY=") && IsProxyAddress(arg.substr(7))) {
+      parsed.proxy = std::wstring(arg.substr(7));
+    } else if (StartsWithNoCase(arg, L"/PROXY")) {
+      fail(L"/PROXY= 后须为代理服务器的 主机:端口：" + std::wstring(arg));
     } else {
       fail(L"无法识别的参数：" + std::wstring(arg));
     }
@@ -130,6 +135,7 @@ std::wstring DescribeSwitches(const CommandLine& line) {
   add(line.forceCloseApplications, L"/FORCECLOSEAPPLICATIONS");
   add(line.launch, L"/LAUNCH");
   add(!line.logFile.empty(), L"/LOG=" + line.logFile);
+  add(!line.proxy.empty(), L"/PROXY=" + line.proxy);
   add(line.installDirectory.has_value(), L"/D=" + line.installDirectory.value_or(L""));
   return text.empty() ? L"(none)" : text;
 }

@@ -9,12 +9,14 @@
 
 #include "app/command_line.h"
 #include "app/delay_loaded_dlls.h"
+#include "app/proxy_choice.h"
 #include "app/result_codes.h"
 #include "app/silent_run.h"
 #include "app/usage.h"
 #include "base/handles.h"
 #include "base/module.h"
 #include "core/installer_log.h"
+#include "net/proxy.h"
 #include "system/channel.h"
 #include "system/process_identity.h"
 #include "ui/main_window.h"
@@ -89,8 +91,9 @@ int RunMessageLoop() {
 }
 
 // The first log lines of a run, written when its first installation starts: its mode and
-// switches, and a log copy that cannot be written. Until then no line touches the working folder.
-void LogStart(const lum::installer::CommandLine& line) {
+// switches, a log copy that cannot be written, and a proxy that was named. Until then no line
+// touches the working folder.
+void LogStart(const lum::installer::CommandLine& line, const lum::installer::ProxyChoice& proxy) {
   using namespace lum::installer;
   const DWORD copyError = line.logFile.empty() ? 0 : SetLogCopyFile(line.logFile);
   std::vector<InstallerLogLine> lines;
@@ -100,6 +103,7 @@ void LogStart(const lum::installer::CommandLine& line) {
     lines.push_back({L"install", L"log copy not written: " + line.logFile + L", error=" +
                                      std::to_wstring(copyError)});
   }
+  if (!proxy.logLine.empty()) lines.push_back({L"install", proxy.logLine});
   DeferInstallerLog(std::move(lines));
 }
 
@@ -155,9 +159,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return kExitNormal;
   }
 
+  // Before anything goes out: the window's open event is sent as soon as it is made.
+  const lum::installer::ProxyChoice proxy = lum::installer::ChooseProxy(line);
+  lum::installer::UseNamedProxy(proxy.proxy);
+
   int exitCode = kExitWindowFailed;
   if (silent) {
-    LogStart(line);
+    LogStart(line, proxy);
     exitCode = RunSilent(line);
   } else if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
     return kExitComFailed;
@@ -167,7 +175,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       // The log copy is opened once the first frame is up, so that it does not delay it; the
       // log's lines wait for the user to start an installation.
       if (window->Create()) {
-        LogStart(line);
+        LogStart(line, proxy);
         exitCode = RunMessageLoop();
       }
       // Destroying the window joins the controller's threads before COM goes away.

@@ -1,6 +1,7 @@
 #include "net/https_request.h"
 
 #include "net/https_transport.h"
+#include "net/proxy.h"
 
 namespace lum::installer::detail {
 
@@ -14,8 +15,13 @@ bool SendHttpsRequest(const std::wstring& url, const RequestSpec& spec, WinHttpH
     return false;
   }
 
-  session.Reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME,
-                            WINHTTP_NO_PROXY_BYPASS, 0));
+  // A proxy an administrator named takes every request, with no bypass list; otherwise the
+  // platform finds one (WPAD, the machine's settings).
+  const std::wstring proxy = NamedProxy();
+  session.Reset(proxy.empty() ? WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY,
+                                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0)
+                              : WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+                                            proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, 0));
   if (!session) {
     winError = GetLastError();
     message = spec.texts.session;

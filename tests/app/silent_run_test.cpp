@@ -205,6 +205,54 @@ TEST_F(SilentRunTest, SecondStartWhileASilentRunIsBusy) {
   EXPECT_EQ(PackageRequests(), 1);
 }
 
+// A proxy an administrator names takes every request: the test bed's squid, named by the policy
+// value or /PROXY= (which comes first), shows the tunnels in its access log; a proxy that is not
+// there ends the run as a network failure that the log puts down to the proxy.
+TEST_F(SilentRunTest, NamedProxyFromThePolicyOrTheSwitch) {
+  const std::wstring squid = test::TestEnv(L"LUM_TEST_PROXY");
+  const std::wstring nowhere = L"127.0.0.1:" + std::to_wstring(test::ClosedLoopbackPort());
+  // The package's tunnel: hundreds of kilobytes.
+  const std::regex tunnel("TCP_TUNNEL/200 [0-9]{6,} CONNECT localhost:" +
+                          std::to_string(server.Port()));
+  const auto tunnels = [&tunnel] {
+    const std::string log = test::ReadFileBytes(test::TestEnv(L"LUM_TEST_PROXY_LOG"));
+    return std::distance(std::sregex_iterator(log.begin(), log.end(), tunnel), {});
+  };
+  const wchar_t* key = L"SOFTWARE\\Policies\\Lumora\\WebSetup";
+  const struct {
+    std::wstring policy;
+    std::wstring proxySwitch;
+    DWORD exitCode;
+    std::string logLine;
+  } cases[] = {
+      {squid, L"", 0,
+       "[install] proxy=" + WideToUtf8(squid) + " (HKLM\\" + WideToUtf8(key) + "\\ProxyServer)"},
+      {squid, nowhere, 20001,
+       "[manifest] 获取安装配置失败：网络请求失败，经代理服务器 " + WideToUtf8(nowhere) +
+           " 失败，WinHTTP 12029，已收到 0 字节"},
+      {L"", squid, 0, "[install] proxy=" + WideToUtf8(squid) + " (/PROXY=)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.logLine);
+    server.Reset();
+    RemoveCacheFolders();
+    Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+    ASSERT_TRUE(c.policy.empty() ||
+                RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, L"ProxyServer", REG_SZ, c.policy.c_str(),
+                                (c.policy.size() + 1) * sizeof(wchar_t)) == ERROR_SUCCESS);
+    const auto before = tunnels();
+    const std::wstring proxy = c.proxySwitch.empty() ? L"" : L" /PROXY=" + c.proxySwitch;
+    EXPECT_EQ(RunSetup(L"/S" + proxy + L" /D=" + installDirectory), c.exitCode);
+    EXPECT_NE(Log().find(c.logLine + "\r\n"), std::string::npos) << Log();
+    if (c.exitCode != 0) continue;
+    // squid writes a tunnel's line when it closes.
+    for (int i = 0; i < 100 && tunnels() == before; ++i) Sleep(100);
+    EXPECT_GT(tunnels(), before) << "no CONNECT in squid's access log";
+  }
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+}
+
 // One installation at a time on the machine, whichever session: the test's own controller stands
 // for the window of another session (Wine's one session would turn a second program away first).
 TEST_F(SilentRunTest, OneInstallationAtATimeOnTheMachine) {

@@ -78,6 +78,8 @@ response object (all members optional)
   stall_seconds seconds of the stall_after pause
   trickle_chunk bytes per write          trickle_delay  seconds between writes
   no_content_length  true: send no Content-Length and close after the body
+  etag          strong validator to send as ETag; a Range request whose If-Range differs from it
+                gets the whole body (200)
   mark_end      true: when the whole body has gone out, add to the request record
                 "body_sent_ns", the Unix time in ns when its last write returned, and
                 "body_read_ns", when the client had read every byte of it from its socket
@@ -90,7 +92,7 @@ response object (all members optional)
 request record
   {"seq", "listener" ("main" or the extra port), "method", "path" (target with query),
    "headers": [[name, value]...] in the order received, "body" (UTF-8 text or null),
-   "body_base64", "matched"}
+   "body_base64", "matched", "body_bytes_sent" (body bytes written to the client so far)}
 """
 
 
@@ -292,6 +294,12 @@ class Handler(BaseHTTPRequestHandler):
     def dispatch(self):
         state = self.server.state
         body = self.read_body()
+        # A request target in absolute form (as clients that know of a proxy send it, also
+        # through a tunnel) names the same resource as its path.
+        scheme, sep, rest = self.path.partition("://")
+        if sep and "/" not in scheme and "?" not in scheme:
+            slash = rest.find("/")
+            self.path = rest[slash:] if slash >= 0 else "/"
         if state.control and self.server.name == "main" and self.path.startswith(CONTROL_PREFIX):
             if not self.is_control_connection:
                 self.is_control_connection = True
@@ -402,6 +410,9 @@ class Handler(BaseHTTPRequestHandler):
         else:
             status = 200
             wanted = None if spec.get("ignore_range") else parse_range(self.headers.get("Range"), size)
+            if_range = self.headers.get("If-Range")
+            if wanted is not None and if_range is not None and if_range != spec.get("etag"):
+                wanted = None  # the client's copy is of another version: all of this one
             if wanted == "unsatisfiable":
                 status, length = 416, 0
                 headers.append(("Content-Range", "bytes */%d" % size))
@@ -419,6 +430,8 @@ class Handler(BaseHTTPRequestHandler):
         extra = 0 if bodiless else int(spec.get("extra_bytes", 0))
         total = length + extra
 
+        if "etag" in spec:
+            headers.append(("ETag", spec["etag"]))
         self.send_response(status)
         for name, value in headers:
             self.send_header(name, value)
@@ -463,6 +476,7 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.write(data)
                 self.wfile.flush()
                 sent += len(data)
+                self.entry["body_bytes_sent"] = sent
             if close_after is not None and sent >= int(close_after):
                 self.abort_connection()
                 return
