@@ -12,7 +12,8 @@
 //   contrast 0|1                              high contrast off or on, and the system's message
 //                                             that it changed
 //   identity system|real                      who the window takes itself to run as against the
-//                                             desktop's user: SYSTEM, or what the check finds
+//                                             desktop's user: SYSTEM, or what the check finds;
+//                                             "identity WHO" goes to ANSWER_FILE once taken
 //   uia dump FILE                             the window's UI Automation children, through the
 //                                             providers' own interfaces (as a screen reader in
 //                                             this process sees them), one line each:
@@ -285,6 +286,8 @@ void Execute(const std::string& line, MainWindow& window, const std::wstring& an
     std::string who;
     words >> who;
     asSystem.store(who == "system");
+    std::ofstream out(std::filesystem::path(answerFile), std::ios::binary | std::ios::app);
+    out << "identity " << who << '\n';  // taken: the driver may click now
   } else if (verb == "uia") {
     ExecuteUia(words, window);
   } else if (verb == "dpi") {

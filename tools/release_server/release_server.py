@@ -45,9 +45,11 @@ control API (only with --control; same port, same TLS; JSON in and out)
   GET  /_control/unexpected   {"requests": [record...]}  requests that matched no route
   GET  /_control/connections  {"count": n, "tls_failures": n}  connections that carried no
                               control request, and failed TLS handshakes, since the last reset
-  POST /_control/listeners    {"tls": "trusted"|"untrusted"|"tls1.1"|"plain"} -> {"port": n}:
-                              opens an extra listener on 127.0.0.1 serving the same routes
-                              ("tls1.1": the trusted certificate, but TLS 1.1 and nothing else)
+  POST /_control/listeners    {"tls": "trusted"|"untrusted"|"tls1.1"|"revoked"|"plain"} ->
+                              {"port": n}: opens an extra listener on 127.0.0.1 serving the same
+                              routes ("tls1.1": the trusted certificate, but TLS 1.1 and nothing
+                              else; "revoked": a certificate of the trusted root that its list
+                              revokes)
   GET  /_control/ping         {"ok": true}
   POST /_control/sign         {"key": NAME, "body_base64": ...} -> {"signature_base64": ...}:
                               the DER ECDSA signature over SHA-256 of the bytes with the key
@@ -638,6 +640,10 @@ def main():
 
     contexts = {"trusted": tls_context(args.cert, args.key),
                 "tls1.1": tls11_context(args.cert, args.key)}
+    # The test PKI's revoked server certificate, beside the trusted one, where there is one.
+    revoked = os.path.join(os.path.dirname(os.path.abspath(args.cert)), "revoked-tls.crt")
+    if os.path.exists(revoked):
+        contexts["revoked"] = tls_context(revoked, revoked[:-3] + "key")
     if args.untrusted_cert:
         contexts["untrusted"] = tls_context(args.untrusted_cert, args.untrusted_key or args.untrusted_cert)
     state = State(os.path.abspath(args.root), args.control, contexts,
