@@ -45,7 +45,10 @@ DesktopIdentity CheckDesktopIdentity() {
   std::vector<BYTE> own = ProcessUser(GetCurrentProcess());
   if (own.empty()) return DesktopIdentity::Unknown;
   if (IsLocalSystemSid(SidOf(own))) return DesktopIdentity::LocalSystem;
-  const HWND shell = GetShellWindow();
+  // The shell's window; failing that, the desktop window, which under Wine belongs to the shell
+  // process (explorer) and on Windows to csrss, a process of SYSTEM that never matches.
+  HWND shell = GetShellWindow();
+  if (shell == nullptr) shell = GetDesktopWindow();
   DWORD shellProcess = 0;
   if (shell == nullptr || GetWindowThreadProcessId(shell, &shellProcess) == 0 || shellProcess == 0) {
     return DesktopIdentity::NoShell;

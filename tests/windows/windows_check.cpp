@@ -130,17 +130,15 @@ class ThrowawayUser {
     DWORD badField = 0;
     status_ = NetUserAdd(nullptr, 1, reinterpret_cast<BYTE*>(&info), &badField);
     if (status_ != NERR_Success) return;
+    added_ = true;
     if (!LogonUserW(name_.c_str(), L".", password_.c_str(), LOGON32_LOGON_INTERACTIVE,
                     LOGON32_PROVIDER_DEFAULT, token_.Put())) {
       status_ = GetLastError();
-      return;
     }
-    DWORD size = sizeof(sid_);
-    if (!GetTokenInformation(token_.Get(), TokenUser, sid_, size, &size)) status_ = GetLastError();
   }
   ~ThrowawayUser() {
     token_.Reset();
-    if (!name_.empty()) NetUserDel(nullptr, name_.c_str());
+    if (added_) NetUserDel(nullptr, name_.c_str());  // only the account made here
   }
   ThrowawayUser(const ThrowawayUser&) = delete;
   ThrowawayUser& operator=(const ThrowawayUser&) = delete;
@@ -148,15 +146,6 @@ class ThrowawayUser {
   bool Ready() const { return status_ == 0; }
   DWORD Status() const { return status_; }
   HANDLE Token() const { return token_.Get(); }
-  std::wstring SidText() const {
-    LPWSTR text = nullptr;
-    if (!ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(sid_)->User.Sid, &text)) {
-      return {};
-    }
-    const LocalMemory held(text);
-    return text;
-  }
-
   // Starts this program as the user, in this desktop session, with the probe's arguments.
   bool Start(const std::wstring& program, const std::wstring& arguments, KernelHandle& process) {
     std::wstring line = L"\"" + program + L"\" " + arguments;
@@ -177,8 +166,8 @@ class ThrowawayUser {
   std::wstring name_;
   std::wstring password_;
   KernelHandle token_;
-  alignas(8) BYTE sid_[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
   DWORD status_ = 0;
+  bool added_ = false;
 };
 
 // Runs a block as the user (file system access on this thread goes with their token).
@@ -250,7 +239,7 @@ class WindowsCheck : public ::testing::Test {
  protected:
   void SetUp() override {
     if (UnderWine()) {
-      GTEST_SKIP() << "Wine: " << WineReason();
+      GTEST_SKIP() << "under Wine: " << WineReason();
     }
     if (!IsElevatedAdministrator()) GTEST_SKIP() << "needs an elevated administrator's prompt";
     account.emplace();
@@ -337,7 +326,7 @@ LUM_WINDOWS_CASE(HeldFiles, "every process is the same user and no access list i
 
 // An entry that applies only inside a folder still hands users what is made there: the folder's
 // judgement counts it, and Windows really does let the user write the file an administrator made.
-LUM_WINDOWS_CASE(InheritOnlyEntries, "Wine keeps no access lists, so nothing is inherited") {
+LUM_WINDOWS_CASE(InheritOnlyEntries, "no access lists are kept, so nothing is inherited") {
   const std::wstring folder = JoinPath(scratch, L"inherit only");
   ASSERT_TRUE(MakeFolder(folder, L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICIIO;FA;;;BU)"));
   PSECURITY_DESCRIPTOR descriptor = nullptr;
@@ -360,7 +349,8 @@ LUM_WINDOWS_CASE(InheritOnlyEntries, "Wine keeps no access lists, so nothing is 
 
 // A /LOG= copy below a folder the user turns into a junction to an administrators' folder: the
 // copy is not taken, and nothing is made or written there.
-LUM_WINDOWS_CASE(RedirectedLogCopy, "Wine makes no junctions and every process is the same user") {
+LUM_WINDOWS_CASE(RedirectedLogCopy,
+                 "no junctions can be made, and every process is the same user") {
   const std::wstring logs = JoinPath(scratch, L"logs");
   {
     AsUser as(*user);
@@ -378,7 +368,7 @@ LUM_WINDOWS_CASE(RedirectedLogCopy, "Wine makes no junctions and every process i
 
 // The process-wide guard: with it on, an elevated process does not follow a junction that a
 // non-administrator made (Windows 11, and Windows 10 with recent updates).
-LUM_WINDOWS_CASE(RedirectionGuard, "Wine has no redirection trust policy and makes no junctions") {
+LUM_WINDOWS_CASE(RedirectionGuard, "no redirection trust policy and no junctions") {
   const std::wstring logs = JoinPath(scratch, L"guarded");
   {
     AsUser as(*user);
@@ -512,7 +502,9 @@ LUM_WINDOWS_CASE(PlantedDlls, "every process is the same user (ui.planted_dlls c
       [](HWND window, LPARAM target) -> BOOL {
         DWORD owner = 0;
         GetWindowThreadProcessId(window, &owner);
-        if (owner == static_cast<DWORD>(target)) PostMessageW(window, WM_CLOSE, 0, 0);
+        if (owner == static_cast<DWORD>(target) && IsWindowVisible(window)) {
+          PostMessageW(window, WM_CLOSE, 0, 0);
+        }
         return TRUE;
       },
       static_cast<LPARAM>(id));
@@ -528,7 +520,7 @@ LUM_WINDOWS_CASE(PlantedDlls, "every process is the same user (ui.planted_dlls c
 
 // A new install folder is the administrators' alone (users read and run); one a user may write to
 // is used, but named with its writers.
-LUM_WINDOWS_CASE(InstallFolderDescriptor, "Wine keeps no access lists") {
+LUM_WINDOWS_CASE(InstallFolderDescriptor, "no access lists are kept") {
   const std::wstring made = JoinPath(scratch, L"Apps\\VIVOV3");
   const InstallFolderReport report = PrepareInstallFolder(made);
   ASSERT_EQ(report.error, 0u);
@@ -550,7 +542,7 @@ LUM_WINDOWS_CASE(InstallFolderDescriptor, "Wine keeps no access lists") {
 
 // The installation lock lives in a namespace bounded by Administrators: a standard user can
 // neither make it first nor take it.
-LUM_WINDOWS_CASE(LockNamespaceBoundary, "Wine has no private namespaces and one session") {
+LUM_WINDOWS_CASE(LockNamespaceBoundary, "no private namespaces and a single session") {
   const std::wstring probe = ProbeCopy(L"lock probe.exe");
   KernelHandle process;
   ASSERT_TRUE(user->Start(probe, L"--probe=lock", process)) << GetLastError();
