@@ -179,6 +179,11 @@ TEST_F(SilentRunTest, OnlyTheApplicationsOwnCopyIsClosedAndOnlyWhenForced) {
   const std::wstring target = installRoot + L"\\log target";
   ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
   test::SymbolicLink(target, installRoot + L"\\logs");
+  // The next test's fresh scratch folder would stumble over the link: it goes, whatever happens.
+  const struct Unlink {
+    std::wstring link;
+    ~Unlink() { test::RemoveWithoutFollowing(link); }
+  } unlink{installRoot + L"\\logs"};
   const std::wstring copy = installRoot + L"\\logs\\copy.log";
   EXPECT_EQ(RunSetup(L"/S \"/LOG=" + copy + L"\" /D=" + installDirectory), 0u);
   EXPECT_TRUE(namesake.IsRunning());
