@@ -54,8 +54,8 @@ void RestrictDllSearchToSystem32() {
 // like the functions below.
 void TrustOnlyAdministratorsRedirections() {
   using SetPolicyFn = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
-  const auto setPolicy = lum::installer::LoadedFunction<SetPolicyFn>(
-      L"kernel32.dll", "SetProcessMitigationPolicy");
+  const auto setPolicy =
+      lum::installer::LoadedFunction<SetPolicyFn>(L"kernel32.dll", "SetProcessMitigationPolicy");
   if (setPolicy == nullptr) return;
   PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
   policy.EnforceRedirectionTrust = 1;

@@ -182,8 +182,8 @@ bool InstallerController::Prepare(const InstallOptions& options, PayloadInfo& of
   const std::uint64_t available = AvailableDiskSpace(working);
   if (available < needed) {
     WriteLog(L"cache", L"工作文件夹所在磁盘空间不足：" + working + L" 可用 " +
-                           std::to_wstring(available) + L" 字节，需要 " +
-                           std::to_wstring(needed) + L" 字节");
+                           std::to_wstring(available) + L" 字节，需要 " + std::to_wstring(needed) +
+                           L" 字节");
     PublishStatus(InstallStage::Failed, 0, kTextDiskSpace, kErrorDiskSpace);
     return false;
   }
@@ -368,8 +368,8 @@ bool InstallerController::CloseRunningApplication(const std::wstring& installDir
 void InstallerController::PrepareInstallFolder(const std::wstring& folder) {
   const InstallFolderReport report = lum::installer::PrepareInstallFolder(folder);
   if (report.error != 0) {
-    WriteLog(L"install", L"install folder not made: " + folder + L", error=" +
-                             std::to_wstring(report.error));
+    WriteLog(L"install",
+             L"install folder not made: " + folder + L", error=" + std::to_wstring(report.error));
   }
   if (!report.leadsTo.empty()) {
     WriteLog(L"install", L"warning: the install folder " + folder + L" leads to " + report.leadsTo);

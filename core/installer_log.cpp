@@ -70,8 +70,8 @@ bool OpenLogCopy(const std::wstring& path, KernelHandle& copy, std::wstring& pro
   // system is asked.
   std::wstring asked(MAX_PATH, L'\0');
   for (;;) {
-    const DWORD length = GetFullPathNameW(path.c_str(), static_cast<DWORD>(asked.size()),
-                                          asked.data(), nullptr);
+    const DWORD length =
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(asked.size()), asked.data(), nullptr);
     if (length == 0) return failed(GetLastError());
     const bool fits = length < asked.size();
     asked.resize(length);
@@ -80,14 +80,14 @@ bool OpenLogCopy(const std::wstring& path, KernelHandle& copy, std::wstring& pro
 
   bool made = false;
   for (int tries = 0; tries < 2 && !copy; ++tries) {
-    copy.Reset(CreateFileW(asked.c_str(), kAccess, kShare, nullptr, OPEN_EXISTING, kCopyFlags,
-                           nullptr));
+    copy.Reset(
+        CreateFileW(asked.c_str(), kAccess, kShare, nullptr, OPEN_EXISTING, kCopyFlags, nullptr));
     if (copy) break;
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) return failed(error);
     // DELETE as well, to take the file away again should it turn out to be somewhere else.
-    copy.Reset(CreateFileW(asked.c_str(), kAccess | DELETE, kShare, nullptr, CREATE_NEW,
-                           kCopyFlags, nullptr));
+    copy.Reset(CreateFileW(asked.c_str(), kAccess | DELETE, kShare, nullptr, CREATE_NEW, kCopyFlags,
+                           nullptr));
     if (copy) {
       made = true;
       break;
@@ -98,11 +98,10 @@ bool OpenLogCopy(const std::wstring& path, KernelHandle& copy, std::wstring& pro
   if (!copy) return failed(ERROR_FILE_EXISTS);
 
   BY_HANDLE_FILE_INFORMATION info{};
-  const bool plain = GetFileType(copy.Get()) == FILE_TYPE_DISK &&
-                     GetFileInformationByHandle(copy.Get(), &info) &&
-                     !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY |
-                                                FILE_ATTRIBUTE_REPARSE_POINT)) &&
-                     info.nNumberOfLinks == 1;
+  const bool plain =
+      GetFileType(copy.Get()) == FILE_TYPE_DISK && GetFileInformationByHandle(copy.Get(), &info) &&
+      !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+      info.nNumberOfLinks == 1;
   const std::wstring reached = FinalDosPath(copy.Get());
   if (plain && SamePath(reached, asked)) return true;
   if (made) static_cast<void>(DeleteThroughHandle(copy.Get()));
@@ -110,7 +109,8 @@ bool OpenLogCopy(const std::wstring& path, KernelHandle& copy, std::wstring& pro
   if (!plain) {
     problem = path + L" is not a plain file with a single name";
   } else {
-    problem = path + L" leads to " + (reached.empty() ? std::wstring(L"an unknown place") : reached);
+    problem =
+        path + L" leads to " + (reached.empty() ? std::wstring(L"an unknown place") : reached);
   }
   return false;
 }

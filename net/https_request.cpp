@@ -8,8 +8,9 @@ namespace {
 // TLS 1.2 at least, and 1.3 where WinHTTP knows it: systems without TLS 1.3 refuse that flag, and
 // then get TLS 1.2 alone. Nothing older is ever offered. False with the error of the last try.
 bool RequireModernTls(HINTERNET session, DWORD& winError) {
-  const DWORD choices[] = {WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3,
-                           WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2};
+  const DWORD choices[] = {
+      WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3,
+      WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2};
   for (DWORD protocols : choices) {
     if (WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols))) {
       return true;

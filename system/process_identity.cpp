@@ -50,7 +50,8 @@ DesktopIdentity CheckDesktopIdentity() {
   HWND shell = GetShellWindow();
   if (shell == nullptr) shell = GetDesktopWindow();
   DWORD shellProcess = 0;
-  if (shell == nullptr || GetWindowThreadProcessId(shell, &shellProcess) == 0 || shellProcess == 0) {
+  if (shell == nullptr || GetWindowThreadProcessId(shell, &shellProcess) == 0 ||
+      shellProcess == 0) {
     return DesktopIdentity::NoShell;
   }
   const KernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcess));
@@ -58,7 +59,7 @@ DesktopIdentity CheckDesktopIdentity() {
   std::vector<BYTE> shellUser = ProcessUser(process.Get());
   if (shellUser.empty()) return DesktopIdentity::Unknown;
   return EqualSid(SidOf(own), SidOf(shellUser)) ? DesktopIdentity::SameUser
-                                                 : DesktopIdentity::OtherUser;
+                                                : DesktopIdentity::OtherUser;
 }
 
 }  // namespace lum::installer

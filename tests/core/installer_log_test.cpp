@@ -30,7 +30,8 @@ TEST_F(InstallerLogTest, CreatesFolderAndWritesExactLayout) {
   ASSERT_FALSE(test::PathExists(CacheDirectory()));
   controller.WriteLog(L"complete", L"elapsed_seconds=42");
   const std::string text = test::ReadFileBytes(logPath);
-  const std::regex layout(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} \[complete\] elapsed_seconds=42\r\n)");
+  const std::regex layout(
+      R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} \[complete\] elapsed_seconds=42\r\n)");
   EXPECT_TRUE(std::regex_match(text, layout)) << text;
 
   SYSTEMTIME now{};
@@ -49,10 +50,9 @@ TEST_F(InstallerLogTest, AppendsAcrossRunsAndKeepsEarlierLines) {
   }
   controller.WriteLog(L"install", L"NSIS exit code 3");
   const std::string text = test::ReadFileBytes(logPath);
-  const std::regex layout(
-      R"([0-9: -]{19} \[cache\] validated payload reused\r\n)"
-      R"([0-9: -]{19} \[complete\] elapsed_seconds=7\r\n)"
-      R"([0-9: -]{19} \[install\] NSIS exit code 3\r\n)");
+  const std::regex layout(R"([0-9: -]{19} \[cache\] validated payload reused\r\n)"
+                          R"([0-9: -]{19} \[complete\] elapsed_seconds=7\r\n)"
+                          R"([0-9: -]{19} \[install\] NSIS exit code 3\r\n)");
   EXPECT_TRUE(std::regex_match(text, layout)) << text;
 }
 
@@ -74,7 +74,8 @@ TEST_F(InstallerLogTest, ReadOnlyLogIsSkippedSilently) {
 TEST_F(InstallerLogTest, LockedLogIsSkippedSilently) {
   controller.WriteLog(L"cache", L"first");
   const std::string before = test::ReadFileBytes(logPath);
-  HANDLE exclusive = CreateFileW(logPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE exclusive =
+      CreateFileW(logPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
   controller.WriteLog(L"cache", L"second");
   CloseHandle(exclusive);
@@ -83,8 +84,9 @@ TEST_F(InstallerLogTest, LockedLogIsSkippedSilently) {
 
 TEST_F(InstallerLogTest, OthersMayReadAndWriteTheLogMeanwhile) {
   controller.WriteLog(L"cache", L"first");
-  HANDLE other = CreateFileW(logPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE other =
+      CreateFileW(logPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
   controller.WriteLog(L"cache", L"second");
   CloseHandle(other);
@@ -117,8 +119,7 @@ TEST_F(InstallerLogTest, LogCopyIsNeverWrittenThroughALink) {
   for (const wchar_t* name : {L"linked\\kept.log", L"linked\\new.log", L"file link.log"}) {
     std::wstring problem;
     EXPECT_FALSE(SetLogCopyFile(JoinPath(scratch, name), problem)) << WideToUtf8(name);
-    EXPECT_EQ(problem.rfind(JoinPath(scratch, name) + L" leads to ", 0), 0u)
-        << WideToUtf8(problem);
+    EXPECT_EQ(problem.rfind(JoinPath(scratch, name) + L" leads to ", 0), 0u) << WideToUtf8(problem);
     controller.WriteLog(L"cache", L"not through a link");
   }
   EXPECT_EQ(test::ReadFileBytes(target + L"\\kept.log"), "kept\r\n");

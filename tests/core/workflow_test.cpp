@@ -389,7 +389,8 @@ TEST_F(WorkflowTest, RunningApplicationDeclined) {
 
 TEST_F(WorkflowTest, RunningApplicationClosesWithinTheWait) {
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installDirectory, L"LUMORA.EXE"), L"--close-delay-ms 1000"));
+  ASSERT_TRUE(
+      app.Start(test::CopyDemoApp(installDirectory, L"LUMORA.EXE"), L"--close-delay-ms 1000"));
   Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
   recorder.SetAnswers({true});
   Start();
