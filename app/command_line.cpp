@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "base/handles.h"
+#include "base/paths.h"
 #include "base/text.h"
 #include "net/proxy.h"
 
@@ -107,10 +108,12 @@ bool ParseCommandLine(std::wstring_view raw, CommandLine& parsed, std::wstring& 
       parsed.forceCloseApplications = true;
     } else if (EqualsNoCase(arg, L"/LAUNCH")) {
       parsed.launch = true;
-    } else if (StartsWithNoCase(arg, L"/LOG=") && arg.size() > 5) {
+    } else if (StartsWithNoCase(arg, L"/LOG=") && IsFullDosPath(arg.substr(5))) {
+      // A full path of its own: a relative one would be taken from whatever folder a deployment
+      // tool happened to start the program in.
       parsed.logFile = std::wstring(arg.substr(5));
     } else if (StartsWithNoCase(arg, L"/LOG")) {
-      fail(L"/LOG= 后须为日志文件路径：" + std::wstring(arg));
+      fail(L"/LOG= 后须为完整的日志文件路径：" + std::wstring(arg));
     } else if (StartsWithNoCase(arg, L"/PROXY=") && IsProxyAddress(arg.substr(7))) {
       parsed.proxy = std::wstring(arg.substr(7));
     } else if (StartsWithNoCase(arg, L"/PROXY")) {

@@ -49,6 +49,21 @@ void RestrictDllSearchToSystem32() {
   }
 }
 
+// From here on this elevated process does not follow a junction or a symbolic link that an
+// account other than an administrator made: such a link in a folder a user controls cannot steer
+// a write of ours elsewhere. Windows has this guard since Windows 10 version 2004 with recent
+// updates, and Windows 11; elsewhere the call fails and changes nothing. It is looked up by name
+// like the functions below.
+void TrustOnlyAdministratorsRedirections() {
+  using SetPolicyFn = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+  const auto setPolicy =
+      lum::installer::LoadedFunction<SetPolicyFn>(L"kernel32.dll", "SetProcessMitigationPolicy");
+  if (setPolicy == nullptr) return;
+  PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
+  policy.EnforceRedirectionTrust = 1;
+  static_cast<void>(setPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof(policy)));
+}
+
 // Windows 10 or later on native x64 hardware. Both functions are looked up by name: the
 // version one is not in the import libraries, and IsWow64Process2 is missing before
 // Windows 10, where the executable must still load to say why it stops.
@@ -95,14 +110,12 @@ int RunMessageLoop() {
 // touches the working folder.
 void LogStart(const lum::installer::CommandLine& line, const lum::installer::ProxyChoice& proxy) {
   using namespace lum::installer;
-  const DWORD copyError = line.logFile.empty() ? 0 : SetLogCopyFile(line.logFile);
+  std::wstring problem;
+  const bool copied = line.logFile.empty() || SetLogCopyFile(line.logFile, problem);
   std::vector<InstallerLogLine> lines;
   lines.push_back({L"install", std::wstring(L"mode=") + (line.silent ? L"silent" : L"windowed") +
                                    L" switches=" + DescribeSwitches(line)});
-  if (copyError != 0) {
-    lines.push_back({L"install", L"log copy not written: " + line.logFile + L", error=" +
-                                     std::to_wstring(copyError)});
-  }
+  if (!copied) lines.push_back({L"install", L"log copy not written: " + problem});
   if (!proxy.logLine.empty()) lines.push_back({L"install", proxy.logLine});
   DeferInstallerLog(std::move(lines));
 }
@@ -129,6 +142,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   static_assert(sizeof(OSVERSIONINFOW) == 276);
   using lum::installer::ExitCodeFor;
   RestrictDllSearchToSystem32();
+  TrustOnlyAdministratorsRedirections();
   lum::installer::CommandLine line;
   std::wstring problem;
   const bool understood = lum::installer::ParseCommandLine(GetCommandLineW(), line, problem);

@@ -21,6 +21,7 @@
 #include "manifest/manifest.h"
 #include "manifest/version.h"
 #include "net/download.h"
+#include "system/install_folder.h"
 #include "system/payload_verification.h"
 #include "system/process_control.h"
 #include "system/protected_folder.h"
@@ -162,7 +163,7 @@ void InstallerController::Run(InstallOptions options) {
   KernelHandle hold;
   if (!AcquirePackage(offered, folder, hold)) return;
   SendMetricsEvent("web_install_verify_success", L"");
-  if (!CloseRunningApplication()) return;
+  if (!CloseRunningApplication(options.installDirectory)) return;
   InstallPackage(std::move(options), folder, hold, startTime);
 }
 
@@ -235,6 +236,22 @@ bool InstallerController::Prepare(const InstallOptions& options, PayloadInfo& of
   }
 
   if (AvailableDiskSpace(options.installDirectory) < RequiredSpace(offered.size)) {
+    PublishStatus(InstallStage::Failed, 0, kTextDiskSpace, kErrorDiskSpace);
+    return false;
+  }
+  // The package itself goes to the working folder, often on another volume than the install
+  // folder; what of it a former run left there needs no more room.
+  const std::wstring working = CacheDirectory();
+  std::uint64_t present = 0;
+  if (!ReadFileSize(JoinPath(working, kPackageFileName), present) || present > offered.size) {
+    present = 0;
+  }
+  const std::uint64_t needed = offered.size - present;
+  const std::uint64_t available = AvailableDiskSpace(working);
+  if (available < needed) {
+    WriteLog(L"cache", L"工作文件夹所在磁盘空间不足：" + working + L" 可用 " +
+                           std::to_wstring(available) + L" 字节，需要 " + std::to_wstring(needed) +
+                           L" 字节");
     PublishStatus(InstallStage::Failed, 0, kTextDiskSpace, kErrorDiskSpace);
     return false;
   }
@@ -447,21 +464,55 @@ bool InstallerController::VerifyDownloadedPackage(const PayloadInfo& offered,
   return false;
 }
 
-// Asked first, closed, asked again, terminated.
-bool InstallerController::CloseRunningApplication() {
-  if (!IsApplicationRunning(kApplicationExeName)) return true;
+// Asked first, closed, asked again, terminated. Only the application's own copies count: those
+// running from its installed folder or from the folder being installed to; a program of the same
+// name elsewhere is left alone. A copy in another logon session counts (it holds the files) but
+// is another user's: it is not asked from here, never ended, and the run fails if it stays.
+bool InstallerController::CloseRunningApplication(const std::wstring& installDirectory) {
+  const std::vector<std::wstring> folders{FindInstalledApplication().installLocation,
+                                          installDirectory};
+  const std::vector<ApplicationCopy> copies = FindApplicationCopies(kApplicationExeName, folders);
+  if (copies.empty()) return true;
+  for (const ApplicationCopy& copy : copies) {
+    if (!copy.otherSession) continue;
+    WriteLog(L"install", L"lumora.exe runs in another session (session " +
+                             std::to_wstring(copy.sessionId) + L", process " +
+                             std::to_wstring(copy.processId) +
+                             L"): it is neither asked to close nor ended from here");
+  }
   if (!confirmCallback || !confirmCallback(ConfirmationKind::CloseRunningApp)) {
     PublishStatus(InstallStage::Failed, 0, kTextAppRunningDeclined, kErrorAppRunning);
     return false;
   }
-  if (CloseApplicationWindows(kApplicationExeName, kCloseTimeoutSeconds)) return true;
+  if (CloseApplicationWindows(kApplicationExeName, folders, kCloseTimeoutSeconds)) return true;
   const bool forced = confirmCallback(ConfirmationKind::ForceCloseRunningApp) &&
-                      TerminateApplication(kApplicationExeName);
+                      TerminateApplication(kApplicationExeName, folders);
   if (!forced) {
     PublishStatus(InstallStage::Failed, 0, kTextAppRunningNotClosed, kErrorAppRunning);
     return false;
   }
   return true;
+}
+
+// A missing install folder is made for administrators alone before the package gets it; an
+// existing one that others may write to is used all the same, and the log says who may.
+void InstallerController::PrepareInstallFolder(const std::wstring& folder) {
+  const InstallFolderReport report = lum::installer::PrepareInstallFolder(folder);
+  if (report.error != 0) {
+    WriteLog(L"install",
+             L"install folder not made: " + folder + L", error=" + std::to_wstring(report.error));
+  }
+  if (!report.leadsTo.empty()) {
+    WriteLog(L"install", L"warning: the install folder " + folder + L" leads to " + report.leadsTo);
+  }
+  if (!report.writers.empty()) {
+    std::wstring names;
+    for (const std::wstring& writer : report.writers) {
+      names += (names.empty() ? L"" : L", ") + writer;
+    }
+    WriteLog(L"install", L"warning: the install folder " + folder +
+                             L" may be written by others than administrators: " + names);
+  }
 }
 
 // The package installer, then the completion.
@@ -477,6 +528,7 @@ void InstallerController::InstallPackage(InstallOptions options, const Protected
   bool ran = false;
   // What starts is what the hold keeps: the path must still name the held file, in the
   // protected folder.
+  PrepareInstallFolder(options.installDirectory);
   const std::wstring temp = TempFolderName();
   KernelHandle tempHold;  // nobody renames or replaces the TEMP while the package uses it
   if (!folder.Names(hold.Get(), kPackageFileName) || folder.MakeEmptyFolder(temp, tempHold) != 0) {

@@ -81,7 +81,8 @@ class InstallerController {
   [[nodiscard]] bool VerifyDownloadedPackage(const PayloadInfo& offered,
                                              const ProtectedFolder& folder, KernelHandle writer,
                                              const std::wstring& digest, KernelHandle& hold);
-  [[nodiscard]] bool CloseRunningApplication();
+  [[nodiscard]] bool CloseRunningApplication(const std::wstring& installDirectory);
+  void PrepareInstallFolder(const std::wstring& folder);
   void InstallPackage(InstallOptions options, const ProtectedFolder& folder, KernelHandle& hold,
                       std::chrono::steady_clock::time_point startTime);
 

@@ -167,21 +167,46 @@ TEST_F(SilentRunTest, FailuresEndWithTheirOwnCodes) {
   }
 }
 
-TEST_F(SilentRunTest, RunningApplicationIsClosedOnlyWhenForced) {
+// Only the application's own copies count, those running from its folders (here the folder being
+// installed to): a lumora.exe elsewhere neither stops a silent run nor is ended by it. The first
+// run also has its /LOG= copy in a folder that is a link: nothing is written through it, and the
+// installation goes on.
+TEST_F(SilentRunTest, OnlyTheApplicationsOwnCopyIsClosedAndOnlyWhenForced) {
   Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  test::DemoAppProcess namesake;
+  ASSERT_TRUE(namesake.Start(test::CopyDemoApp(installRoot + L"\\elsewhere", L"lumora.exe"),
+                             L"--ignore-close"));
+  const std::wstring target = installRoot + L"\\log target";
+  ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+  test::SymbolicLink(target, installRoot + L"\\logs");
+  // The next test's fresh scratch folder would stumble over the link: it goes, whatever happens.
+  const struct Unlink {
+    std::wstring link;
+    ~Unlink() { test::RemoveWithoutFollowing(link); }
+  } unlink{installRoot + L"\\logs"};
+  const std::wstring copy = installRoot + L"\\logs\\copy.log";
+  EXPECT_EQ(RunSetup(L"/S \"/LOG=" + copy + L"\" /D=" + installDirectory), 0u);
+  EXPECT_TRUE(namesake.IsRunning());
+  EXPECT_FALSE(test::PathExists(target + L"\\copy.log")) << "made through the link, or left";
+  EXPECT_NE(Log().find("[install] log copy not written: " + WideToUtf8(copy) + " leads to "),
+            std::string::npos)
+      << Log();
+
+  // The installed application's own copy, ignoring the request to close.
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe"), L"--ignore-close"));
+  ASSERT_TRUE(app.Start(JoinPath(installDirectory, kApplicationExeName), L"--ignore-close"));
   // No one to ask: it fails at once instead of waiting for an answer.
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(RunSetup(L"/S /D=" + installDirectory, 30000), 20006u);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_TRUE(app.IsRunning());
 
-  // Asked to close, ignoring it, terminated after the wait.
+  // Asked to close, ignoring it, terminated after the wait; the namesake is left alone.
   EXPECT_EQ(RunSetup(L"/S /FORCECLOSEAPPLICATIONS /D=" + installDirectory), 0u);
   DWORD exitCode = 0;
   EXPECT_TRUE(app.WaitForExit(1000, exitCode));
   EXPECT_EQ(exitCode, 1u);
+  EXPECT_TRUE(namesake.IsRunning());
   EXPECT_TRUE(FindInstalledApplication().found);
 }
 

@@ -437,7 +437,7 @@ TEST_F(WorkflowTest, ManifestFailures) {
 
 TEST_F(WorkflowTest, RunningApplicationDeclined) {
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe")));
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installDirectory, L"lumora.exe")));
   const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
   Serve(package);
   recorder.SetAnswers({false});
@@ -453,7 +453,8 @@ TEST_F(WorkflowTest, RunningApplicationDeclined) {
 
 TEST_F(WorkflowTest, RunningApplicationClosesWithinTheWait) {
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"LUMORA.EXE"), L"--close-delay-ms 1000"));
+  ASSERT_TRUE(
+      app.Start(test::CopyDemoApp(installDirectory, L"LUMORA.EXE"), L"--close-delay-ms 1000"));
   Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
   recorder.SetAnswers({true});
   Start();
@@ -464,7 +465,7 @@ TEST_F(WorkflowTest, RunningApplicationClosesWithinTheWait) {
 
 TEST_F(WorkflowTest, RunningApplicationIgnoringCloseIsTerminatedAfterTheSecondQuestion) {
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe"), L"--ignore-close"));
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installDirectory, L"lumora.exe"), L"--ignore-close"));
   Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
   recorder.SetAnswers({true, true});
   Start();
@@ -479,7 +480,7 @@ TEST_F(WorkflowTest, RunningApplicationIgnoringCloseIsTerminatedAfterTheSecondQu
 
 TEST_F(WorkflowTest, RunningApplicationNotForceClosed) {
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe"), L"--ignore-close"));
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installDirectory, L"lumora.exe"), L"--ignore-close"));
   Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
   recorder.SetAnswers({true, false});
   Start();
@@ -540,7 +541,7 @@ TEST_F(WorkflowTest, DestroyedDuringTheRetryDelay) {
 // start of the package nothing may replace, rename or delete the verified bytes.
 TEST_F(WorkflowTest, VerifiedPackageCannotBeSwappedBeforeItRuns) {
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe")));
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installDirectory, L"lumora.exe")));
   const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
   const std::string evil = test::ReadFileBytes(test::ArtifactPath(L"VIVOV3_Setup_x64_exit3.exe"));
   Serve(package);

@@ -20,6 +20,7 @@ import subprocess
 import sys
 import threading
 import time
+import warnings
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CONTROL_PREFIX = "/_control/"
@@ -44,8 +45,11 @@ control API (only with --control; same port, same TLS; JSON in and out)
   GET  /_control/unexpected   {"requests": [record...]}  requests that matched no route
   GET  /_control/connections  {"count": n, "tls_failures": n}  connections that carried no
                               control request, and failed TLS handshakes, since the last reset
-  POST /_control/listeners    {"tls": "trusted"|"untrusted"|"plain"} -> {"port": n}: opens an
-                              extra listener on 127.0.0.1 serving the same routes
+  POST /_control/listeners    {"tls": "trusted"|"untrusted"|"tls1.1"|"revoked"|"plain"} ->
+                              {"port": n}: opens an extra listener on 127.0.0.1 serving the same
+                              routes ("tls1.1": the trusted certificate, but TLS 1.1 and nothing
+                              else; "revoked": a certificate of the trusted root that its list
+                              revokes)
   GET  /_control/ping         {"ok": true}
   POST /_control/sign         {"key": NAME, "body_base64": ...} -> {"signature_base64": ...}:
                               the DER ECDSA signature over SHA-256 of the bytes with the key
@@ -615,6 +619,18 @@ def tls_context(cert, key):
     return context
 
 
+def tls11_context(cert, key):
+    """A server stuck at TLS 1.1, as old appliances and intercepting proxies still are. OpenSSL 3
+    offers it only at security level 0."""
+    context = tls_context(cert, key)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        context.minimum_version = ssl.TLSVersion.TLSv1_1
+        context.maximum_version = ssl.TLSVersion.TLSv1_1
+    context.set_ciphers("DEFAULT:@SECLEVEL=0")
+    return context
+
+
 def main():
     parser = argparse.ArgumentParser(
         description=__doc__, epilog=HELP_EPILOG,
@@ -636,7 +652,12 @@ def main():
     parser.add_argument("--crl-dir", help="folder of revocation lists, served under /crl/")
     args = parser.parse_args()
 
-    contexts = {"trusted": tls_context(args.cert, args.key)}
+    contexts = {"trusted": tls_context(args.cert, args.key),
+                "tls1.1": tls11_context(args.cert, args.key)}
+    # The test PKI's revoked server certificate, beside the trusted one, where there is one.
+    revoked = os.path.join(os.path.dirname(os.path.abspath(args.cert)), "revoked-tls.crt")
+    if os.path.exists(revoked):
+        contexts["revoked"] = tls_context(revoked, revoked[:-3] + "key")
     if args.untrusted_cert:
         contexts["untrusted"] = tls_context(args.untrusted_cert, args.untrusted_key or args.untrusted_cert)
     state = State(os.path.abspath(args.root), args.control, contexts,
