@@ -4,7 +4,9 @@
 #include <shellapi.h>
 
 #include "base/handles.h"
+#include "base/paths.h"
 #include "base/text.h"
+#include "net/proxy.h"
 
 namespace lum::installer {
 namespace {
@@ -106,10 +108,16 @@ bool ParseCommandLine(std::wstring_view raw, CommandLine& parsed, std::wstring& 
       parsed.forceCloseApplications = true;
     } else if (EqualsNoCase(arg, L"/LAUNCH")) {
       parsed.launch = true;
-    } else if (StartsWithNoCase(arg, L"/LOG=") && arg.size() > 5) {
+    } else if (StartsWithNoCase(arg, L"/LOG=") && IsFullDosPath(arg.substr(5))) {
+      // A full path of its own: a relative one would be taken from whatever folder a deployment
+      // tool happened to start the program in.
       parsed.logFile = std::wstring(arg.substr(5));
     } else if (StartsWithNoCase(arg, L"/LOG")) {
-      fail(L"/LOG= 后须为日志文件路径：" + std::wstring(arg));
+      fail(L"/LOG= 后须为完整的日志文件路径：" + std::wstring(arg));
+    } else if (StartsWithNoCase(arg, L"/PROXY=") && IsProxyAddress(arg.substr(7))) {
+      parsed.proxy = std::wstring(arg.substr(7));
+    } else if (StartsWithNoCase(arg, L"/PROXY")) {
+      fail(L"/PROXY= 后须为代理服务器的 主机:端口：" + std::wstring(arg));
     } else {
       fail(L"无法识别的参数：" + std::wstring(arg));
     }
@@ -130,6 +138,7 @@ std::wstring DescribeSwitches(const CommandLine& line) {
   add(line.forceCloseApplications, L"/FORCECLOSEAPPLICATIONS");
   add(line.launch, L"/LAUNCH");
   add(!line.logFile.empty(), L"/LOG=" + line.logFile);
+  add(!line.proxy.empty(), L"/PROXY=" + line.proxy);
   add(line.installDirectory.has_value(), L"/D=" + line.installDirectory.value_or(L""));
   return text.empty() ? L"(none)" : text;
 }

@@ -15,6 +15,7 @@ struct CommandLine {
   bool forceCloseApplications = false;           // /FORCECLOSEAPPLICATIONS
   bool launch = false;                           // /LAUNCH
   std::wstring logFile;                          // /LOG=<file>
+  std::wstring proxy;                            // /PROXY=<host:port>
   std::optional<std::wstring> installDirectory;  // /D=<folder>, last
 };
 

@@ -9,12 +9,14 @@
 
 #include "app/command_line.h"
 #include "app/delay_loaded_dlls.h"
+#include "app/proxy_choice.h"
 #include "app/result_codes.h"
 #include "app/silent_run.h"
 #include "app/usage.h"
 #include "base/handles.h"
 #include "base/module.h"
 #include "core/installer_log.h"
+#include "net/proxy.h"
 #include "system/channel.h"
 #include "system/process_identity.h"
 #include "ui/main_window.h"
@@ -45,6 +47,21 @@ void RestrictDllSearchToSystem32() {
   for (const wchar_t* name : lum::installer::kDelayLoadedDlls) {
     LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
   }
+}
+
+// From here on this elevated process does not follow a junction or a symbolic link that an
+// account other than an administrator made: such a link in a folder a user controls cannot steer
+// a write of ours elsewhere. Windows has this guard since Windows 10 version 2004 with recent
+// updates, and Windows 11; elsewhere the call fails and changes nothing. It is looked up by name
+// like the functions below.
+void TrustOnlyAdministratorsRedirections() {
+  using SetPolicyFn = BOOL(WINAPI*)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+  const auto setPolicy =
+      lum::installer::LoadedFunction<SetPolicyFn>(L"kernel32.dll", "SetProcessMitigationPolicy");
+  if (setPolicy == nullptr) return;
+  PROCESS_MITIGATION_REDIRECTION_TRUST_POLICY policy{};
+  policy.EnforceRedirectionTrust = 1;
+  static_cast<void>(setPolicy(ProcessRedirectionTrustPolicy, &policy, sizeof(policy)));
 }
 
 // Windows 10 or later on native x64 hardware. Both functions are looked up by name: the
@@ -89,17 +106,17 @@ int RunMessageLoop() {
 }
 
 // The first log lines of a run, written when its first installation starts: its mode and
-// switches, and a log copy that cannot be written. Until then no line touches the working folder.
-void LogStart(const lum::installer::CommandLine& line) {
+// switches, a log copy that cannot be written, and a proxy that was named. Until then no line
+// touches the working folder.
+void LogStart(const lum::installer::CommandLine& line, const lum::installer::ProxyChoice& proxy) {
   using namespace lum::installer;
-  const DWORD copyError = line.logFile.empty() ? 0 : SetLogCopyFile(line.logFile);
+  std::wstring problem;
+  const bool copied = line.logFile.empty() || SetLogCopyFile(line.logFile, problem);
   std::vector<InstallerLogLine> lines;
   lines.push_back({L"install", std::wstring(L"mode=") + (line.silent ? L"silent" : L"windowed") +
                                    L" switches=" + DescribeSwitches(line)});
-  if (copyError != 0) {
-    lines.push_back({L"install", L"log copy not written: " + line.logFile + L", error=" +
-                                     std::to_wstring(copyError)});
-  }
+  if (!copied) lines.push_back({L"install", L"log copy not written: " + problem});
+  if (!proxy.logLine.empty()) lines.push_back({L"install", proxy.logLine});
   DeferInstallerLog(std::move(lines));
 }
 
@@ -125,6 +142,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   static_assert(sizeof(OSVERSIONINFOW) == 276);
   using lum::installer::ExitCodeFor;
   RestrictDllSearchToSystem32();
+  TrustOnlyAdministratorsRedirections();
   lum::installer::CommandLine line;
   std::wstring problem;
   const bool understood = lum::installer::ParseCommandLine(GetCommandLineW(), line, problem);
@@ -155,9 +173,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return kExitNormal;
   }
 
+  // Before anything goes out: the window's open event is sent as soon as it is made.
+  const lum::installer::ProxyChoice proxy = lum::installer::ChooseProxy(line);
+  lum::installer::UseNamedProxy(proxy.proxy);
+
   int exitCode = kExitWindowFailed;
   if (silent) {
-    LogStart(line);
+    LogStart(line, proxy);
     exitCode = RunSilent(line);
   } else if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) {
     return kExitComFailed;
@@ -167,7 +189,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       // The log copy is opened once the first frame is up, so that it does not delay it; the
       // log's lines wait for the user to start an installation.
       if (window->Create()) {
-        LogStart(line);
+        LogStart(line, proxy);
         exitCode = RunMessageLoop();
       }
       // Destroying the window joins the controller's threads before COM goes away.

@@ -17,6 +17,7 @@ constexpr wchar_t kUsage[] =
     L"  /FORCECLOSEAPPLICATIONS  关闭正在运行的LumoraMP3转换器，必要时强制结束\r\n"
     L"  /LAUNCH                  静默安装完成后启动LumoraMP3转换器\r\n"
     L"  /LOG=<文件>              同时将日志追加到该文件\r\n"
+    L"  /PROXY=<主机:端口>       经此代理服务器下载（否则使用系统代理设置）\r\n"
     L"  /?                       显示本说明\r\n"
     L"以 /S 静默安装，即表示部署的管理员代表用户接受用户协议、隐私政策和会员服务协议。\r\n";
 

@@ -13,6 +13,7 @@
 #include <objbase.h>
 #include <oleauto.h>
 #include <winhttp.h>
+#include <userenv.h>
 
 #include <cstdint>
 #include <utility>
@@ -78,6 +79,7 @@ inline void Local(HLOCAL h) { LocalFree(h); }
 inline void CoTaskMemory(PWSTR h) { CoTaskMemFree(h); }
 inline void PrivateNamespace(HANDLE h) { ClosePrivateNamespace(h, 0); }
 inline void BoundaryDescriptor(HANDLE h) { DeleteBoundaryDescriptor(h); }
+inline void EnvironmentBlock(LPVOID h) { DestroyEnvironmentBlock(h); }
 }  // namespace close
 
 using KernelHandle = UniqueHandle<HANDLE, close::Kernel>;
@@ -96,6 +98,8 @@ using CoTaskMemString = UniqueHandle<PWSTR, close::CoTaskMemory>;
 // destroying it, and the boundary descriptor that names it.
 using PrivateNamespaceHandle = UniqueHandle<HANDLE, close::PrivateNamespace>;
 using BoundaryDescriptorHandle = UniqueHandle<HANDLE, close::BoundaryDescriptor>;
+// An environment block CreateEnvironmentBlock made (userenv).
+using EnvironmentBlock = UniqueHandle<LPVOID, close::EnvironmentBlock>;
 
 // Owning COM interface pointer.
 template <typename T>

@@ -26,6 +26,40 @@ size_t RootLength(std::wstring_view path) {
 
 }  // namespace
 
+bool IsFullDosPath(std::wstring_view path) {
+  const bool drive = path.size() >= 3 && path[1] == L':' && IsSeparator(path[2]) &&
+                     ((path[0] >= L'a' && path[0] <= L'z') || (path[0] >= L'A' && path[0] <= L'Z'));
+  if (drive) return true;
+  if (path.size() < 3 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return false;
+  // \\server\share: a server name, not "." or "?" (the device namespaces).
+  const size_t end = path.find_first_of(L"\\/", 2);
+  const std::wstring_view server = path.substr(2, end == std::wstring_view::npos ? end : end - 2);
+  return !server.empty() && server != L"." && server != L"?";
+}
+
+std::wstring FinalDosPath(HANDLE handle) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(length);  // too small: length counts the terminator
+  }
+  // \\?\C:\dir -> C:\dir and \\?\UNC\server\share -> \\server\share.
+  if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
+  if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+  return path;
+}
+
+bool SamePath(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
 std::wstring JoinPath(std::wstring path, std::wstring_view name) {
   if (!path.empty() && !IsSeparator(path.back())) path += L'\\';
   path += name;

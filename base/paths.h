@@ -17,6 +17,19 @@ std::wstring JoinPath(std::wstring path, std::wstring_view name);
 // ("C:\", "\\server\share\", "\") is never removed.
 std::wstring ParentPath(std::wstring_view path);
 
+// True for a full path in the DOS namespace: a drive letter with its root ("C:\...") or a share
+// ("\\server\share\..."); false for relative paths and for the device namespaces ("\\.\",
+// "\\?\"), which reach pipes and devices as well as files.
+bool IsFullDosPath(std::wstring_view path);
+
+// The path GetFinalPathNameByHandleW gives for an open handle, in the DOS form ("C:\dir",
+// "\\server\share\dir"): where the handle really is, after every link on the way. Empty when
+// it cannot be read.
+std::wstring FinalDosPath(HANDLE handle);
+
+// Both paths name the same place, ignoring case (ordinal, as NTFS compares names).
+bool SamePath(std::wstring_view a, std::wstring_view b);
+
 // Creates folder and every missing parent; true when the folder exists afterwards.
 bool CreateDirectoryTree(const std::wstring& folder);
 

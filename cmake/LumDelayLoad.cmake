@@ -10,7 +10,7 @@
 # plain library name. Known DLLs (kernel32, user32, gdi32, advapi32, shell32, shlwapi, ole32,
 # oleaut32, msvcrt, ws2_32) are always loaded from System32 and stay ordinary imports.
 
-set(LUM_DELAY_LOADED_DLLS winhttp bcrypt crypt32 wintrust d2d1 dwrite dwmapi)
+set(LUM_DELAY_LOADED_DLLS winhttp bcrypt crypt32 wintrust d2d1 dwrite dwmapi userenv)
 set(LUM_DELAYLIB_DIR ${CMAKE_BINARY_DIR}/delayload)
 file(MAKE_DIRECTORY ${LUM_DELAYLIB_DIR})
 

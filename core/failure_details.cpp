@@ -19,6 +19,7 @@ std::wstring Hex(DWORD value) {
 // The message, the failing call's error or else the refused status, and the bytes received.
 std::wstring TransferDetail(const std::wstring& message, const TransferFailure& failure) {
   std::wstring text = message;
+  if (!failure.proxy.empty()) text += L"，经代理服务器 " + failure.proxy + L" 失败";
   if (failure.winError != 0) {
     const bool winHttp =
         failure.winError >= kWinHttpErrorFirst && failure.winError <= kWinHttpErrorLast;
@@ -40,9 +41,10 @@ std::wstring ManifestSignatureFetchDetail(const std::wstring& message,
   return L"获取安装配置签名失败：" + TransferDetail(message, failure);
 }
 
-std::wstring DownloadAttemptDetail(int attempt, const std::wstring& message,
-                                   const TransferFailure& failure) {
-  return L"第 " + std::to_wstring(attempt) + L" 次下载失败：" + TransferDetail(message, failure);
+std::wstring DownloadAttemptDetail(int attempt, const std::wstring& url,
+                                   const std::wstring& message, const TransferFailure& failure) {
+  return L"第 " + std::to_wstring(attempt) + L" 次下载失败（" + url + L"）：" +
+         TransferDetail(message, failure);
 }
 
 std::wstring VerificationDetail(const VerificationFailure& failure) {

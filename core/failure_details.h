@@ -14,9 +14,9 @@ std::wstring ManifestFetchDetail(const std::wstring& message, const TransferFail
 // "获取安装配置签名失败：" and the transfer detail.
 std::wstring ManifestSignatureFetchDetail(const std::wstring& message,
                                           const TransferFailure& failure);
-// "第 N 次下载失败：" and the transfer detail; attempts count from 1.
-std::wstring DownloadAttemptDetail(int attempt, const std::wstring& message,
-                                   const TransferFailure& failure);
+// "第 N 次下载失败（URL）：" and the transfer detail; attempts count from 1.
+std::wstring DownloadAttemptDetail(int attempt, const std::wstring& url,
+                                   const std::wstring& message, const TransferFailure& failure);
 // Empty when the failure compared nothing.
 std::wstring VerificationDetail(const VerificationFailure& failure);
 

@@ -13,6 +13,7 @@
 
 #include "base/handles.h"
 #include "core/installer_types.h"
+#include "core/partial_download.h"
 #include "net/transfer_failure.h"
 #include "system/install_location.h"
 #include "system/installation_lock.h"
@@ -75,12 +76,13 @@ class InstallerController {
   [[nodiscard]] bool AcquirePackage(const PayloadInfo& offered, ProtectedFolder& folder,
                                     KernelHandle& hold);
   [[nodiscard]] bool DownloadPackage(const PayloadInfo& offered, const ProtectedFolder& folder,
-                                     KernelHandle& hold);
-  void EndFailedDownload(KernelHandle& writer);
+                                     PartialResume resume, KernelHandle& hold);
+  void EndFailedDownload(KernelHandle& writer, PartialRecordFile& recordFile);
   [[nodiscard]] bool VerifyDownloadedPackage(const PayloadInfo& offered,
                                              const ProtectedFolder& folder, KernelHandle writer,
                                              const std::wstring& digest, KernelHandle& hold);
-  [[nodiscard]] bool CloseRunningApplication();
+  [[nodiscard]] bool CloseRunningApplication(const std::wstring& installDirectory);
+  void PrepareInstallFolder(const std::wstring& folder);
   void InstallPackage(InstallOptions options, const ProtectedFolder& folder, KernelHandle& hold,
                       std::chrono::steady_clock::time_point startTime);
 

@@ -1,5 +1,6 @@
 // installer.log: one line per notable event, appended and closed again at once, so every
-// finished line is on disk even if the process dies right after.
+// finished line is on disk even if the process dies right after. The administrator's copy is
+// held open instead (below).
 #include <windows.h>
 
 #include <cstdio>
@@ -45,26 +46,73 @@ KernelHandle OpenLog(const ProtectedFolder& folder) {
   return {};
 }
 
-// The administrator's copy: a path chosen on the command line, opened by name but used only when
-// it is a plain file with a single name, never a folder, a device or a link.
-std::wstring logCopyPath;
+// The administrator's copy (/LOG=). The bootstrapper runs as an administrator or SYSTEM and the
+// path may lie below folders that other accounts can change, so the copy is opened once, at
+// start-up, and only ever written through that handle: no name is opened again, and nothing put
+// at the path later (a link, a junction in a parent folder) is written to.
+// Identification only: should the path lead to a named pipe, its server cannot act as us.
+constexpr DWORD kCopyFlags = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT |
+                             SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
-KernelHandle OpenLogCopy(const std::wstring& path, DWORD& error) {
-  KernelHandle file(CreateFileW(path.c_str(), kAccess, kShare, nullptr, OPEN_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!file) {
+KernelHandle g_copy;  // set at start-up; written under g_logMutex
+
+// Opens the file at path (full, in the DOS namespace): an existing one first, otherwise a new
+// one. It is taken only when it is a plain file with one name and the handle really is at path,
+// with no link on the way; a file made here that is not is removed again through its handle.
+bool OpenLogCopy(const std::wstring& path, KernelHandle& copy, std::wstring& problem) {
+  copy.Reset();
+  const auto failed = [&problem, &path](DWORD error) {
+    problem = path + L", error=" + std::to_wstring(error);
+    return false;
+  };
+  if (!IsFullDosPath(path)) return failed(ERROR_BAD_PATHNAME);
+  // What the path names, written out in full ("." and ".." resolved, "/" as "\\"); no file
+  // system is asked.
+  std::wstring asked(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length =
+        GetFullPathNameW(path.c_str(), static_cast<DWORD>(asked.size()), asked.data(), nullptr);
+    if (length == 0) return failed(GetLastError());
+    const bool fits = length < asked.size();
+    asked.resize(length);
+    if (fits) break;
+  }
+
+  bool made = false;
+  for (int tries = 0; tries < 2 && !copy; ++tries) {
+    copy.Reset(
+        CreateFileW(asked.c_str(), kAccess, kShare, nullptr, OPEN_EXISTING, kCopyFlags, nullptr));
+    if (copy) break;
+    DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND) return failed(error);
+    // DELETE as well, to take the file away again should it turn out to be somewhere else.
+    copy.Reset(CreateFileW(asked.c_str(), kAccess | DELETE, kShare, nullptr, CREATE_NEW, kCopyFlags,
+                           nullptr));
+    if (copy) {
+      made = true;
+      break;
+    }
     error = GetLastError();
-    return {};
+    if (error != ERROR_FILE_EXISTS) return failed(error);  // else made meanwhile: open that
   }
+  if (!copy) return failed(ERROR_FILE_EXISTS);
+
   BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileType(file.Get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.Get(), &info) ||
-      (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-      info.nNumberOfLinks != 1) {
-    error = ERROR_INVALID_NAME;
-    return {};
+  const bool plain =
+      GetFileType(copy.Get()) == FILE_TYPE_DISK && GetFileInformationByHandle(copy.Get(), &info) &&
+      !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+      info.nNumberOfLinks == 1;
+  const std::wstring reached = FinalDosPath(copy.Get());
+  if (plain && SamePath(reached, asked)) return true;
+  if (made) static_cast<void>(DeleteThroughHandle(copy.Get()));
+  copy.Reset();
+  if (!plain) {
+    problem = path + L" is not a plain file with a single name";
+  } else {
+    problem =
+        path + L" leads to " + (reached.empty() ? std::wstring(L"an unknown place") : reached);
   }
-  error = 0;
-  return file;
+  return false;
 }
 
 // One writer at a time, and the lines that wait while the log is deferred, formatted with the
@@ -104,11 +152,8 @@ bool Writable(const KernelHandle& file) {
 void WriteLines(const std::string& lines) {
   ProtectedFolder folder;
   const KernelHandle file = folder.Open() == 0 ? OpenLog(folder) : KernelHandle();
-  DWORD ignored = 0;
-  const KernelHandle copy =
-      logCopyPath.empty() ? KernelHandle() : OpenLogCopy(logCopyPath, ignored);
   const bool toFile = file && Writable(file);
-  const bool toCopy = copy && Writable(copy);
+  const bool toCopy = g_copy && Writable(g_copy);
   std::string text = lines;
   if (folder.Reclaimed()) {
     // An administrator's change had let other accounts into the folder; Open took it back.
@@ -118,15 +163,18 @@ void WriteLines(const std::string& lines) {
   if (toFile)
     WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
   if (toCopy)
-    WriteFile(copy.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    WriteFile(g_copy.Get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 }  // namespace
 
-DWORD SetLogCopyFile(const std::wstring& path) {
-  DWORD error = 0;
-  if (OpenLogCopy(path, error)) logCopyPath = path;
-  return error;
+bool SetLogCopyFile(const std::wstring& path, std::wstring& problem) {
+  problem.clear();
+  KernelHandle copy;
+  const bool opened = path.empty() || OpenLogCopy(path, copy, problem);
+  const std::lock_guard lock(g_logMutex);
+  g_copy = std::move(copy);
+  return opened;
 }
 
 void InstallerController::WriteLog(const std::wstring& category, const std::wstring& message) {

@@ -26,8 +26,10 @@ void DeferInstallerLog(std::vector<InstallerLogLine> firstLines);
 // then those that waited, each with the time it was logged. Otherwise it does nothing.
 void BeginInstallerLog();
 
-// Every later line also goes to the end of this file (/LOG=). Set once at start-up, before any
-// other thread writes the log. Returns 0, or the error of a first open, which leaves it unset.
-[[nodiscard]] DWORD SetLogCopyFile(const std::wstring& path);
+// Every later line also goes to the end of this file (/LOG=), a full path. It is opened here,
+// once, and used only when it is a plain file with one name, reached with no link on the way;
+// every line then goes through that handle. Set at start-up; an empty path ends the copy. On
+// false no copy is written, and problem says why ("PATH, error=5", "PATH leads to D:\x.log").
+[[nodiscard]] bool SetLogCopyFile(const std::wstring& path, std::wstring& problem);
 
 }  // namespace lum::installer

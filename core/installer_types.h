@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace lum::installer {
 
@@ -58,6 +59,8 @@ struct PayloadInfo {
   std::wstring sha256;
   std::wstring publisher;
   std::uint64_t size = 0;
+  // Further URLs of the same file, tried in order after url.
+  std::vector<std::wstring> mirrors;
 };
 
 // Error codes of a Failed status and the texts shown with them.

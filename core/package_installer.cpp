@@ -51,36 +51,43 @@ bool SameName(std::wstring_view a, std::wstring_view b) {
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-// This process's environment with TEMP and TMP replaced, as a sorted block.
-std::wstring EnvironmentWithTemp(const std::wstring& tempDirectory) {
+// The package's environment: the system's own variables (CreateEnvironmentBlock without a
+// token: none of a user's, so nothing from the user-writable HKCU\Environment reaches the
+// elevated package through this process), with TEMP and TMP set to tempDirectory when one is
+// given; sorted as CreateProcessW wants it. False when the system's block cannot be made.
+bool PackageEnvironment(const std::wstring& tempDirectory, std::wstring& environment) {
+  EnvironmentBlock system;
+  if (!CreateEnvironmentBlock(system.Put(), nullptr, FALSE) || !system) return false;
   std::vector<std::wstring> entries;
-  if (wchar_t* block = GetEnvironmentStringsW()) {
-    for (const wchar_t* entry = block; *entry; entry += std::wcslen(entry) + 1) {
-      const std::wstring_view name = VariableName(entry);
-      if (!SameName(name, L"TEMP") && !SameName(name, L"TMP")) entries.emplace_back(entry);
+  for (const wchar_t* entry = static_cast<const wchar_t*>(system.Get()); *entry;
+       entry += std::wcslen(entry) + 1) {
+    const std::wstring_view name = VariableName(entry);
+    if (tempDirectory.empty() || (!SameName(name, L"TEMP") && !SameName(name, L"TMP"))) {
+      entries.emplace_back(entry);
     }
-    FreeEnvironmentStringsW(block);
   }
-  entries.push_back(L"TEMP=" + tempDirectory);
-  entries.push_back(L"TMP=" + tempDirectory);
-  // CreateProcessW wants the block sorted by name, ignoring case, in ordinal order.
+  if (!tempDirectory.empty()) {
+    entries.push_back(L"TEMP=" + tempDirectory);
+    entries.push_back(L"TMP=" + tempDirectory);
+  }
+  // Sorted by name, ignoring case, in ordinal order.
   std::sort(entries.begin(), entries.end(), [](const std::wstring& a, const std::wstring& b) {
     const std::wstring_view x = VariableName(a), y = VariableName(b);
     return CompareStringOrdinal(x.data(), static_cast<int>(x.size()), y.data(),
                                 static_cast<int>(y.size()), TRUE) == CSTR_LESS_THAN;
   });
-  std::wstring environment;
+  environment.clear();
   for (const std::wstring& entry : entries) environment.append(entry).push_back(L'\0');
   environment.push_back(L'\0');
-  return environment;
+  return true;
 }
 
 bool StartElevated(const std::wstring& packagePath, const std::wstring& arguments,
                    const std::wstring& folder, const std::wstring& tempDirectory,
                    KernelHandle& process) {
   std::wstring commandLine = L"\"" + packagePath + L"\" " + arguments;
-  std::wstring environment =
-      tempDirectory.empty() ? std::wstring{} : EnvironmentWithTemp(tempDirectory);
+  std::wstring environment;
+  if (!PackageEnvironment(tempDirectory, environment)) return false;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -88,8 +95,7 @@ bool StartElevated(const std::wstring& packagePath, const std::wstring& argument
   PROCESS_INFORMATION started{};
   // The application name is the full path: nothing is searched for or looked up by association.
   if (!CreateProcessW(packagePath.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
-                      CREATE_UNICODE_ENVIRONMENT,
-                      environment.empty() ? nullptr : environment.data(), folder.c_str(), &startup,
+                      CREATE_UNICODE_ENVIRONMENT, environment.data(), folder.c_str(), &startup,
                       &started)) {
     return false;
   }

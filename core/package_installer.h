@@ -21,9 +21,9 @@ std::wstring BuildInstallerArguments(const InstallOptions& options);
 // True when it ran to its end and exitCode holds its exit code. Once started it is never ended
 // from here, not even for a cancel: NSIS cannot roll back, and a package stopped midway leaves a
 // half-written installation; the caller reads its cancel flag afterwards.
-// An elevated caller starts it directly (no file-association lookup), with TEMP and TMP set to
-// tempDirectory when one is given; an unelevated one asks for elevation through the shell's
-// "runas" verb, which gives the package an environment of the system's making.
+// An elevated caller starts it directly (no file-association lookup), in the system's own
+// environment (none of the user's variables), with TEMP and TMP set to tempDirectory when one is
+// given; an unelevated one asks for elevation through the shell's "runas" verb.
 [[nodiscard]] bool RunPackageInstaller(const std::wstring& packagePath,
                                        const std::wstring& arguments, std::uint32_t& exitCode,
                                        std::wstring& message,

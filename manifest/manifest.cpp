@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -94,6 +95,12 @@ PayloadInfo ReadPayload(std::wstring name, const Json& value) {
   info.sha256 = StringMember(value, "sha256");
   info.publisher = StringMember(value, "publisher");
   info.size = ReadSize(value.at("size"));
+  // Optional: an array of strings.
+  if (const auto mirrors = value.find("mirrors"); mirrors != value.end()) {
+    for (const Json& mirror : mirrors->get_ref<const Json::array_t&>()) {
+      info.mirrors.push_back(Utf8ToWide(mirror.get<std::string>()));
+    }
+  }
   return info;
 }
 
@@ -109,8 +116,10 @@ bool IsHexDigest(std::wstring_view text) {
 
 bool PassesFieldRules(const PayloadInfo& entry) {
   return entry.architecture == L"x64" && entry.mode == L"bundled" && entry.size != 0 &&
-         !entry.publisher.empty() && IsSecureDownloadUrl(entry.url) && IsHexDigest(entry.sha256) &&
-         CompareVersions(entry.version, L"0.0.0") != 2;
+         !entry.publisher.empty() && IsSecureDownloadUrl(entry.url) &&
+         std::all_of(entry.mirrors.begin(), entry.mirrors.end(),
+                     [](const std::wstring& mirror) { return IsSecureDownloadUrl(mirror); }) &&
+         IsHexDigest(entry.sha256) && CompareVersions(entry.version, L"0.0.0") != 2;
 }
 
 }  // namespace

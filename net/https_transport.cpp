@@ -3,6 +3,7 @@
 #include <array>
 
 #include "net/https_request.h"
+#include "net/proxy.h"
 
 namespace lum::installer {
 namespace {
@@ -10,11 +11,18 @@ namespace {
 constexpr int kResolveTimeoutMs = 10000;
 constexpr int kConnectTimeoutMs = 10000;
 constexpr int kSendTimeoutMs = 30000;
-constexpr int kReceiveTimeoutMs = 30000;
 
 constexpr std::size_t kDocumentReadSize = 16384;
 
+constexpr DWORD kProxyAuthenticationRequired = 407;
+
 }  // namespace
+
+void NoteProxyFailure(TransferFailure& failure, bool requestSent) {
+  if (requestSent || failure.httpStatus == kProxyAuthenticationRequired) {
+    failure.proxy = NamedProxy();
+  }
+}
 
 bool CrackHttpsUrl(const std::wstring& url, UrlParts& parts, std::wstring& message) {
   parts = UrlParts{};
@@ -41,16 +49,19 @@ bool CrackHttpsUrl(const std::wstring& url, UrlParts& parts, std::wstring& messa
 
 bool OpenHttpsRequest(const std::wstring& url, const wchar_t* extraHeaders, WinHttpHandle& session,
                       WinHttpHandle& connection, WinHttpHandle& request, DWORD& statusCode,
-                      std::wstring& message, TransferFailure* failure) {
+                      std::wstring& message, TransferFailure* failure, int receiveMs) {
   detail::RequestSpec spec;
   spec.extraHeaders = extraHeaders;
-  spec.timeouts = {kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs};
+  spec.timeouts = {kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, receiveMs};
   spec.texts = {L"无法初始化网络组件", L"无法连接下载服务器", L"无法创建下载请求", L"网络请求失败",
                 L"无法读取服务器响应"};
   DWORD winError = 0;
   const bool opened = detail::SendHttpsRequest(url, spec, session, connection, request, statusCode,
                                                message, winError);
-  if (!opened && failure) *failure = TransferFailure{.winError = winError};
+  if (!opened && failure) {
+    *failure = TransferFailure{.winError = winError};
+    NoteProxyFailure(*failure, request.IsValid());
+  }
   return opened;
 }
 
@@ -71,6 +82,7 @@ bool FetchSmallDocument(const std::wstring& url, std::string* body, std::wstring
   }
   if (status != 200) {
     seen.httpStatus = status;
+    NoteProxyFailure(seen, false);
     *message = L"安装配置服务返回异常状态";
     return false;
   }

@@ -21,14 +21,20 @@ struct UrlParts {
 // Splits an https:// URL; anything else fails with "下载地址必须使用 HTTPS".
 [[nodiscard]] bool CrackHttpsUrl(const std::wstring& url, UrlParts& parts, std::wstring& message);
 
+// How long a request waits for the next bytes of its response (headers or body) unless its
+// caller chooses another time.
+inline constexpr int kTransportReceiveTimeoutMs = 30000;
+
 // Opens a session, a connection and a GET request, sends it (with extraHeaders when not null)
 // and receives the response headers. The caller owns the three handles, also on failure, and
 // closes them request first. The message is left as it was on success. A failure, when given,
-// receives the failing call's error.
+// receives the failing call's error. receiveMs bounds the wait for the headers and, afterwards,
+// each read of the body.
 [[nodiscard]] bool OpenHttpsRequest(const std::wstring& url, const wchar_t* extraHeaders,
                                     WinHttpHandle& session, WinHttpHandle& connection,
                                     WinHttpHandle& request, DWORD& statusCode,
-                                    std::wstring& message, TransferFailure* failure = nullptr);
+                                    std::wstring& message, TransferFailure* failure = nullptr,
+                                    int receiveMs = kTransportReceiveTimeoutMs);
 
 inline constexpr std::size_t kSmallDocumentLimit = 1048576;
 

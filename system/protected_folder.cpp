@@ -3,6 +3,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <vector>
@@ -44,32 +45,6 @@ constexpr DWORD kWriteRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_E
 
 std::mutex g_openMutex;  // the worker and the window may both open the folder
 
-bool SamePath(std::wstring_view a, std::wstring_view b) {
-  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-std::wstring FinalPath(HANDLE handle) {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length =
-        GetFinalPathNameByHandleW(handle, path.data(), static_cast<DWORD>(path.size()), 0);
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(length);  // too small: length counts the terminator
-  }
-}
-
-// \\?\C:\dir -> C:\dir and \\?\UNC\server\share -> \\server\share.
-std::wstring DosPath(std::wstring final) {
-  if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + final.substr(8);
-  if (final.rfind(L"\\\\?\\", 0) == 0) return final.substr(4);
-  return final;
-}
-
 bool IsTrustedSid(PSID sid) {
   if (sid == nullptr || !IsValidSid(sid)) return false;
   if (IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid)) {
@@ -79,13 +54,6 @@ bool IsTrustedSid(PSID sid) {
   if (!ConvertStringSidToSidW(kTrustedInstallerSid, &trustedInstaller)) return false;
   const LocalMemory held(trustedInstaller);
   return EqualSid(sid, trustedInstaller) != FALSE;
-}
-
-// Wine keeps no file security: every file reads back with a synthesized owner (the user) and
-// DACL, and every process there is the same Unix user anyway.
-bool PlatformKeepsFileSecurity() {
-  using WineVersionFn = const char*(CDECL*)();
-  return LoadedFunction<WineVersionFn>(L"ntdll.dll", "wine_get_version") == nullptr;
 }
 
 FolderTrust ReadFolderTrust(HANDLE folder, bool countInheritOnly) {
@@ -101,6 +69,22 @@ FolderTrust ReadFolderTrust(HANDLE folder, bool countInheritOnly) {
 }
 
 std::atomic<FolderSecurityCheck> g_securityCheck{&ReadFolderTrust};
+
+// DOMAIN\name of an account, or its SID where it has no name.
+std::wstring AccountName(PSID sid) {
+  wchar_t name[256];
+  wchar_t domain[256];
+  DWORD nameLength = 256;
+  DWORD domainLength = 256;
+  SID_NAME_USE use{};
+  if (LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
+    return domainLength > 0 ? std::wstring(domain) + L"\\" + name : std::wstring(name);
+  }
+  LPWSTR text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return L"?";
+  const LocalMemory held(text);
+  return text;
+}
 
 // Calls make(attributes) with the descriptor of sddl; where the caller may not make
 // Administrators the owner, once more without the owner. False with the Windows error set.
@@ -160,7 +144,7 @@ bool IsRealFolder(HANDLE folder, const std::wstring& path, const std::wstring& e
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
     return false;
   }
-  return SamePath(FinalPath(folder), expectedFinal);
+  return SamePath(FinalDosPath(folder), expectedFinal);
 }
 
 bool RenameThroughHandle(HANDLE entry, const std::wstring& newPath, bool replace) {
@@ -219,7 +203,7 @@ DWORD OpenWorkingFolder(const std::wstring& path, const std::wstring& final, Ker
 // there points to.
 DWORD RemoveEntry(const std::wstring& path, const std::wstring& expectedFinal) {
   KernelHandle entry = OpenEntryItself(path, kRemoveAccess);
-  if (entry && SamePath(FinalPath(entry.Get()), expectedFinal)) {
+  if (entry && SamePath(FinalDosPath(entry.Get()), expectedFinal)) {
     // The entry itself: a file, one name of a file with several, an (empty) folder, or, on
     // Windows, the link itself.
     return DeleteThroughHandle(entry.Get());
@@ -261,6 +245,57 @@ void RemoveTreeAt(const std::wstring& path, const std::wstring& final) {
 }
 
 }  // namespace
+
+// Wine keeps no file security: every file reads back with a synthesized owner (the user) and
+// DACL, and every process there is the same Unix user anyway.
+bool PlatformKeepsFileSecurity() {
+  using WineVersionFn = const char*(CDECL*)();
+  return LoadedFunction<WineVersionFn>(L"ntdll.dll", "wine_get_version") == nullptr;
+}
+
+std::vector<std::wstring> OtherWriters(PSECURITY_DESCRIPTOR descriptor) {
+  std::vector<std::wstring> writers;
+  const auto add = [&writers](PSID sid) {
+    std::wstring name = AccountName(sid);
+    if (std::find(writers.begin(), writers.end(), name) == writers.end()) {
+      writers.push_back(std::move(name));
+    }
+  };
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  if (descriptor == nullptr) return writers;
+  if (GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner && !IsTrustedSid(owner)) {
+    add(owner);  // an owner may always rewrite the access list
+  }
+  BOOL present = FALSE;
+  PACL dacl = nullptr;
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)) return writers;
+  if (!present || dacl == nullptr) {
+    writers.push_back(L"Everyone (no access list)");
+    return writers;
+  }
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&header))) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    PSID sid = &ace->SidStart;
+    // CREATOR OWNER and CREATOR GROUP stand for whoever makes an entry inside: only someone who
+    // may already write there (program-files folders hold such an entry).
+    if (IsWellKnownSid(sid, WinCreatorOwnerSid) || IsWellKnownSid(sid, WinCreatorGroupSid)) {
+      continue;
+    }
+    if ((ace->Mask & kWriteRights) && !IsTrustedSid(sid)) add(sid);
+  }
+  return writers;
+}
+
+DWORD CreateFolderWithDescriptor(const std::wstring& path, const wchar_t* sddl) {
+  const bool made = MakeWithDescriptor(sddl, [&path](SECURITY_ATTRIBUTES* attributes) {
+    return CreateDirectoryW(path.c_str(), attributes) != FALSE;
+  });
+  return made ? 0 : GetLastError();
+}
 
 FolderTrust JudgeFolderSecurity(PSECURITY_DESCRIPTOR descriptor, bool countInheritOnly) {
   PSID owner = nullptr;
@@ -335,11 +370,11 @@ DWORD ProtectedFolder::Open() {
   KernelHandle root(CreateFileW(WorkingFolderRoot().c_str(), kRootAccess, kShareAll, nullptr,
                                 OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!root) return GetLastError();
-  const std::wstring rootFinal = FinalPath(root.Get());
+  const std::wstring rootFinal = FinalDosPath(root.Get());
   if (rootFinal.empty()) return GetLastError();
   if (g_securityCheck.load()(root.Get(), false) != FolderTrust::Trusted) return ERROR_ACCESS_DENIED;
 
-  const std::wstring path = JoinPath(DosPath(rootFinal), kWorkingFolderName);
+  const std::wstring path = JoinPath(rootFinal, kWorkingFolderName);
   const std::wstring final = JoinPath(rootFinal, kWorkingFolderName);
   KernelHandle folder;
   {
@@ -356,7 +391,7 @@ DWORD ProtectedFolder::Open() {
 std::wstring ProtectedFolder::PathOf(std::wstring_view name) const { return JoinPath(path_, name); }
 
 bool ProtectedFolder::Names(HANDLE file, std::wstring_view name) const {
-  return !final_.empty() && SamePath(FinalPath(file), JoinPath(final_, name));
+  return !final_.empty() && SamePath(FinalDosPath(file), JoinPath(final_, name));
 }
 
 ProtectedFolder::Entry ProtectedFolder::OpenFile(std::wstring_view name, DWORD access, DWORD share,

@@ -34,6 +34,19 @@ enum class FolderTrust {
 [[nodiscard]] FolderTrust JudgeFolderSecurity(PSECURITY_DESCRIPTOR descriptor,
                                               bool countInheritOnly);
 
+// The accounts other than SYSTEM, Administrators and TrustedInstaller that a folder's descriptor
+// lets change it or what is made in it (entries that apply only inside included), and its owner
+// when it is none of those: as DOMAIN\name, or as the SID where it has no name. Empty for none.
+std::vector<std::wstring> OtherWriters(PSECURITY_DESCRIPTOR descriptor);
+
+// Makes a new folder with the descriptor of sddl from its first moment, owned by Administrators
+// where the caller may set the owner. Fails on anything at the name. 0 or the Windows error.
+DWORD CreateFolderWithDescriptor(const std::wstring& path, const wchar_t* sddl);
+
+// False under Wine, which keeps no file owners or access lists: every file there reads back with
+// a made-up descriptor.
+bool PlatformKeepsFileSecurity();
+
 class ProtectedFolder {
  public:
   // Opens the folder, making it when missing, with its own descriptor from the first moment.

@@ -13,7 +13,7 @@ KNOWN = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll
          "ole32.dll", "oleaut32.dll", "msvcrt.dll", "ws2_32.dll", "comdlg32.dll", "imm32.dll"}
 DELAY_ALLOWED = {"winhttp.dll", "bcrypt.dll", "crypt32.dll", "wintrust.dll", "d2d1.dll",
                  "dwrite.dll", "dwmapi.dll", "windowscodecs.dll", "uxtheme.dll", "version.dll",
-                 "comctl32.dll"}
+                 "comctl32.dll", "userenv.dll"}
 
 
 class Image:

@@ -8,6 +8,8 @@ packages=(
   nlohmann-json3-dev googletest
   wine64 xvfb x11-apps xdotool imagemagick fonts-wqy-microhei python3 python3-fonttools
   nsis osslsigncode openssl
+  # The forward proxy of the test bed.
+  squid
   # Release signing through a PKCS#11 token; SoftHSM2 and p11tool give the tests a real token.
   libengine-pkcs11-openssl softhsm2 gnutls-bin
   binutils-mingw-w64-x86-64

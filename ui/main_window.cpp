@@ -38,10 +38,12 @@ UINT SystemDpi() {
 }  // namespace
 
 MainWindow::MainWindow(HINSTANCE instance, std::unique_ptr<TaskbarProgress> taskbarProgress,
-                       HighContrastQuery highContrastQuery, UiaApiSource uiaApiSource)
+                       HighContrastQuery highContrastQuery, UiaApiSource uiaApiSource,
+                       DesktopIdentityCheck desktopIdentityCheck)
     : moduleInstance(instance),
       contrastQuery(highContrastQuery),
       uiaApi(uiaApiSource),
+      identityCheck(desktopIdentityCheck),
       taskbar(std::move(taskbarProgress)) {
   // A factory that cannot be made stays null; the window then runs without what it provides.
   D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,

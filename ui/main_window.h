@@ -15,6 +15,7 @@
 #include "base/handles.h"
 #include "core/installer_controller.h"
 #include "core/installer_types.h"
+#include "system/process_identity.h"
 #include "ui/accessibility/accessibility_server.h"
 #include "ui/page/activation.h"
 #include "ui/page/controls.h"
@@ -35,13 +36,15 @@ inline constexpr int kHeroImageId = 103;
 
 class MainWindow {
  public:
-  // The taskbar's progress, the high-contrast setting and UI Automation are the system's
-  // unless a test records or sets them instead.
+  // The taskbar's progress, the high-contrast setting, UI Automation and who this process runs
+  // as against the desktop's user are the system's unless a test records or sets them instead
+  // (under Wine every process is the desktop user's).
   explicit MainWindow(
       HINSTANCE instance,
       std::unique_ptr<TaskbarProgress> taskbarProgress = std::make_unique<ShellTaskbarProgress>(),
       HighContrastQuery highContrastQuery = &SystemHighContrast,
-      UiaApiSource uiaApiSource = &LoadUiaApi);
+      UiaApiSource uiaApiSource = &LoadUiaApi,
+      DesktopIdentityCheck desktopIdentityCheck = &CheckDesktopIdentity);
   ~MainWindow();
   MainWindow(const MainWindow&) = delete;
   MainWindow& operator=(const MainWindow&) = delete;
@@ -127,6 +130,8 @@ class MainWindow {
   UINT dpi = 96;
   HighContrastQuery contrastQuery;
   UiaApiSource uiaApi;
+  DesktopIdentityCheck identityCheck;
+  bool pickerRefusalLogged = false;
   bool highContrast = false;  // read at creation and again when the system says it changed
   ComPtr<ID2D1Factory> d2dFactory;
   ComPtr<IDWriteFactory> textFactory;

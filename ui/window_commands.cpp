@@ -176,7 +176,40 @@ void MainWindow::LaunchApplication() {
   RunModalDialog(DialogKind::InstallError);
 }
 
+namespace {
+
+// Why the folder picker is not offered, for the log; none when it is.
+const wchar_t* PickerRefusal(DesktopIdentity identity) {
+  switch (identity) {
+    case DesktopIdentity::SameUser:
+      return nullptr;
+    case DesktopIdentity::LocalSystem:
+      return L"the program runs as SYSTEM";
+    case DesktopIdentity::OtherUser:
+      return L"the program runs as another user than the desktop's";
+    case DesktopIdentity::NoShell:
+      return L"there is no desktop shell to compare users with";
+    case DesktopIdentity::Unknown:
+      break;
+  }
+  return L"the desktop's user cannot be read";
+}
+
+}  // namespace
+
 void MainWindow::PickFolder() {
+  // The common dialog runs in this elevated process and lets whoever sits at the desktop start
+  // programs from it (context menus, its address bar): only when that is the same user. Otherwise
+  // the path field is there to type into, and it takes the keys.
+  if (const wchar_t* refusal = PickerRefusal(identityCheck())) {
+    if (!pickerRefusalLogged && controller) {
+      controller->WriteLog(L"install", std::wstring(L"folder picker not offered: ") + refusal);
+      pickerRefusalLogged = true;
+    }
+    pageFocus = ControlId::PathField;
+    PlaceKeyboardFocus();
+    return;
+  }
   const std::optional<std::wstring> folder = ChooseFolder(window);
   if (!folder) return;  // nothing changes
   if (pathEdit != nullptr) SetWindowTextW(pathEdit, folder->c_str());

@@ -4,6 +4,7 @@
 #include <bcrypt.h>
 #include <winhttp.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "base/handles.h"
@@ -12,7 +13,8 @@
 namespace lum::installer::bench {
 
 bool BareWinHttpDownload(const std::wstring& url, const std::wstring& destination,
-                         unsigned long bufferSize, std::uint64_t& bytes, std::wstring& message) {
+                         unsigned long bufferSize, std::uint64_t& bytes, std::wstring& message,
+                         bool arrivedOnly) {
   bytes = 0;
   UrlParts parts;
   if (!CrackHttpsUrl(url, parts, message)) return false;
@@ -53,21 +55,36 @@ bool BareWinHttpDownload(const std::wstring& url, const std::wstring& destinatio
     }
   }
   std::vector<char> buffer(bufferSize);
+  DWORD filled = 0;
+  const auto flush = [&]() {
+    DWORD written = 0;
+    if (file && filled > 0 &&
+        (!WriteFile(file.Get(), buffer.data(), filled, &written, nullptr) || written != filled)) {
+      message = L"WriteFile failed, error=" + std::to_wstring(GetLastError());
+      return false;
+    }
+    filled = 0;
+    return true;
+  };
   for (;;) {
+    DWORD want = bufferSize - filled;
+    if (arrivedOnly) {
+      DWORD available = 0;
+      if (!WinHttpQueryDataAvailable(request.Get(), &available)) {
+        message = L"WinHttpQueryDataAvailable failed, error=" + std::to_wstring(GetLastError());
+        return false;
+      }
+      want = std::max<DWORD>(1, std::min(available, want));
+    }
     DWORD read = 0;
-    if (!WinHttpReadData(request.Get(), buffer.data(), bufferSize, &read)) {
+    if (!WinHttpReadData(request.Get(), buffer.data() + filled, want, &read)) {
       message = L"WinHttpReadData failed, error=" + std::to_wstring(GetLastError());
       return false;
     }
-    if (read == 0) return true;
-    if (file) {
-      DWORD written = 0;
-      if (!WriteFile(file.Get(), buffer.data(), read, &written, nullptr) || written != read) {
-        message = L"WriteFile failed, error=" + std::to_wstring(GetLastError());
-        return false;
-      }
-    }
+    if (read == 0) return flush();
+    filled += read;
     bytes += read;
+    if (filled == bufferSize && !flush()) return false;
   }
 }
 

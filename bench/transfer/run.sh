@@ -146,6 +146,12 @@ download_case() {
       [[ $(field bytes "$line") == "$size" ]] || { echo "download-product failed: $line" >&2; exit 1; }
       record download.product "$size" "$(field seconds "$line")" "$(field cpu "$line")"
       echo "  $line" ;;
+    open)
+      dest=$work/dl-open.bin
+      line=$(wine_run "$BENCH_TRANSFER_EXE" download-open "$url" "$(winpath "$dest")" "$size")
+      [[ $(field bytes "$line") == "$size" ]] || { echo "download-open failed: $line" >&2; exit 1; }
+      record download.open "$size" "$(field seconds "$line")" "$(field cpu "$line")"
+      echo "  $line" ;;
     bare)
       dest=$work/dl-bare.bin
       line=$(wine_run "$BENCH_TRANSFER_EXE" download-bare "$url" "$(winpath "$dest")")
@@ -170,7 +176,7 @@ download_case() {
   fi
   rm -f "$work"/dl-*.bin
 }
-cases=(product bare discard curl)
+cases=(product open bare discard curl)
 for ((r = 0; r < rounds; r++)); do
   round=$((r + 1))
   echo "download round $((r + 1))/$rounds"
@@ -320,6 +326,7 @@ ratio() {
 verdict() { awk -v v="$1" -v t="$2" 'BEGIN {print (v >= t ? "met" : "MISSED")}'; }
 
 dl_product=$(med download.product 4)
+dl_open=$(med download.open 4)
 dl_bare=$(med download.bare 4)
 dl_discard=$(med download.bare_discard 4)
 dl_curl=$(med download.curl 4)
@@ -327,6 +334,7 @@ h_product=$(med hash.product 4)
 h_bare=$(med hash.bare 4)
 h_sum=$(med hash.sha256sum 4)
 dl_ratio=$(ratio download.product download.bare)
+dl_open_ratio=$(ratio download.open download.bare)
 h_ratio=$(ratio hash.product hash.bare)
 mem_ws=$(maxof memory.install 2)
 mem_private=$(maxof memory.install 3)
@@ -350,6 +358,7 @@ echo "machine: $(nproc) cores ($(lscpu | sed -n 's/^Model name: *//p' | head -1)
 echo
 row "" "case" "MB/s" "ratio" "CPU s" ""
 row download "DownloadToFile" "$dl_product" "$dl_ratio" "$(cpu download.product)" "of the bare loop; target >= 0.95: $(verdict "$dl_ratio" 0.95)"
+row download "DownloadToOpenFile" "$dl_open" "$dl_open_ratio" "$(cpu download.open)" "of the bare loop; target >= 0.95: $(verdict "$dl_open_ratio" 0.95)"
 row download "bare WinHTTP loop, 64 KiB, to file" "$dl_bare" "1.000" "$(cpu download.bare)" "baseline"
 row download "bare WinHTTP loop, bytes dropped" "$dl_discard" "$(ratio download.bare_discard download.bare)" "$(cpu download.bare_discard)" ""
 row download "curl (host), to file" "$dl_curl" "$(ratio download.curl download.bare)" "-" ""

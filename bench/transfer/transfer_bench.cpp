@@ -1,6 +1,8 @@
 // One timed measurement per run, so that a script can interleave it with host tools:
 //   transfer_bench.exe download-product URL DEST SIZE   DownloadToFile into DEST
+//   transfer_bench.exe download-open URL DEST SIZE      DownloadToOpenFile into DEST, held open
 //   transfer_bench.exe download-bare URL DEST|-         bare WinHTTP loop into DEST (- drops it)
+//   transfer_bench.exe download-arrived URL DEST|-      the same, reading only what has arrived
 //   transfer_bench.exe hash-product FILE                ComputeFileSha256
 //   transfer_bench.exe hash-bare FILE                   bare CNG loop
 // Prints one line "result case=NAME bytes=N seconds=S cpu=S [chunks=N] [digest=HEX]" (cpu: the
@@ -92,16 +94,42 @@ int wmain(int argc, wchar_t** argv) {
     return Report(L"download.product", ok, message, last, span,
                   L" chunks=" + std::to_wstring(chunks > 0 ? chunks - 1 : 0));
   }
-  if (mode == L"download-bare" && argc == 4) {
+  if (mode == L"download-open" && argc == 5) {
+    // As the installation holds the package: opened for reading and writing, shared for reading.
+    const std::wstring destination = argv[3];
+    const std::uint64_t size = std::wcstoull(argv[4], nullptr, 10);
+    DeleteFileW(destination.c_str());
+    const HANDLE file =
+        CreateFileW(destination.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const std::atomic<bool> cancel{false};
+    std::uint64_t chunks = 0;
+    std::uint64_t last = 0;
+    const DownloadProgress progress = [&](std::uint64_t done, std::uint64_t) {
+      ++chunks;
+      last = done;
+    };
+    Span span;
+    const bool ok = file != INVALID_HANDLE_VALUE &&
+                    DownloadToOpenFile(argv[2], file, size, cancel, progress, nullptr, &message);
+    span.Stop();
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return Report(L"download.open", ok, message, last, span,
+                  L" chunks=" + std::to_wstring(chunks > 0 ? chunks - 1 : 0));
+  }
+  if ((mode == L"download-bare" || mode == L"download-arrived") && argc == 4) {
+    const bool arrived = mode == L"download-arrived";
     std::wstring destination = argv[3];
     if (destination == L"-") destination.clear();
     if (!destination.empty()) DeleteFileW(destination.c_str());
     Span span;
-    const bool ok =
-        bench::BareWinHttpDownload(argv[2], destination, kTransferBufferSize, bytes, message);
+    const bool ok = bench::BareWinHttpDownload(argv[2], destination, kTransferBufferSize, bytes,
+                                               message, arrived);
     span.Stop();
-    return Report(destination.empty() ? L"download.bare_discard" : L"download.bare", ok, message,
-                  bytes, span, L"");
+    const std::wstring name = arrived               ? L"download.bare_arrived"
+                              : destination.empty() ? L"download.bare_discard"
+                                                    : L"download.bare";
+    return Report(name, ok, message, bytes, span, L"");
   }
   if (mode == L"hash-product" && argc == 3) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -120,7 +148,8 @@ int wmain(int argc, wchar_t** argv) {
     return Report(L"hash.bare", ok, message, bytes, span, L" digest=" + digest);
   }
   Print(
-      L"usage: transfer_bench.exe download-product URL DEST SIZE | download-bare URL DEST|- | "
+      L"usage: transfer_bench.exe download-product URL DEST SIZE | download-open URL DEST SIZE | "
+      L"download-bare URL DEST|- | "
       L"hash-product FILE | hash-bare FILE");
   return 2;
 }

@@ -84,7 +84,7 @@ TEST(ResultCodes, WingetManifestAndReadmeFollowTheProgram) {
   EXPECT_EQ(line.installDirectory.value_or(L""), L"C:\\Program Files\\Some Place");
 }
 
-TEST(CommandLineParse, FolderSwitchAsToolsWriteIt) {
+TEST(CommandLineParse, FolderAndLogSwitchesAsToolsWriteThem) {
   const struct {
     const wchar_t* raw;
     const wchar_t* folder;  // nullptr: refused
@@ -96,6 +96,14 @@ TEST(CommandLineParse, FolderSwitchAsToolsWriteIt) {
       {L"\"C:\\x /D=y\\setup.exe\" /S /D=C:\\z", L"C:\\z"},  // not in the program's path
       {L"setup.exe /S /D=relative\\folder", nullptr},
       {L"setup.exe /S -S /D=C:\\z", nullptr},
+      // The log copy's path is a full one of its own, never a device's.
+      {L"setup.exe /S /LOG=C:\\logs\\copy.log /D=C:\\z", L"C:\\z"},
+      {L"setup.exe /S \"/LOG=\\\\server\\share\\copy.log\" /D=C:\\z", L"C:\\z"},
+      {L"setup.exe /S /LOG=copy.log /D=C:\\z", nullptr},
+      {L"setup.exe /S /LOG=\\logs\\copy.log /D=C:\\z", nullptr},
+      {L"setup.exe /S /LOG=C:copy.log /D=C:\\z", nullptr},
+      {L"setup.exe /S /LOG=\\\\.\\pipe\\copy /D=C:\\z", nullptr},
+      {L"setup.exe /S /LOG=\\\\?\\C:\\copy.log /D=C:\\z", nullptr},
   };
   for (const auto& c : cases) {
     CommandLine line;

@@ -167,21 +167,46 @@ TEST_F(SilentRunTest, FailuresEndWithTheirOwnCodes) {
   }
 }
 
-TEST_F(SilentRunTest, RunningApplicationIsClosedOnlyWhenForced) {
+// Only the application's own copies count, those running from its folders (here the folder being
+// installed to): a lumora.exe elsewhere neither stops a silent run nor is ended by it. The first
+// run also has its /LOG= copy in a folder that is a link: nothing is written through it, and the
+// installation goes on.
+TEST_F(SilentRunTest, OnlyTheApplicationsOwnCopyIsClosedAndOnlyWhenForced) {
   Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+  test::DemoAppProcess namesake;
+  ASSERT_TRUE(namesake.Start(test::CopyDemoApp(installRoot + L"\\elsewhere", L"lumora.exe"),
+                             L"--ignore-close"));
+  const std::wstring target = installRoot + L"\\log target";
+  ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+  test::SymbolicLink(target, installRoot + L"\\logs");
+  // The next test's fresh scratch folder would stumble over the link: it goes, whatever happens.
+  const struct Unlink {
+    std::wstring link;
+    ~Unlink() { test::RemoveWithoutFollowing(link); }
+  } unlink{installRoot + L"\\logs"};
+  const std::wstring copy = installRoot + L"\\logs\\copy.log";
+  EXPECT_EQ(RunSetup(L"/S \"/LOG=" + copy + L"\" /D=" + installDirectory), 0u);
+  EXPECT_TRUE(namesake.IsRunning());
+  EXPECT_FALSE(test::PathExists(target + L"\\copy.log")) << "made through the link, or left";
+  EXPECT_NE(Log().find("[install] log copy not written: " + WideToUtf8(copy) + " leads to "),
+            std::string::npos)
+      << Log();
+
+  // The installed application's own copy, ignoring the request to close.
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe"), L"--ignore-close"));
+  ASSERT_TRUE(app.Start(JoinPath(installDirectory, kApplicationExeName), L"--ignore-close"));
   // No one to ask: it fails at once instead of waiting for an answer.
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(RunSetup(L"/S /D=" + installDirectory, 30000), 20006u);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
   EXPECT_TRUE(app.IsRunning());
 
-  // Asked to close, ignoring it, terminated after the wait.
+  // Asked to close, ignoring it, terminated after the wait; the namesake is left alone.
   EXPECT_EQ(RunSetup(L"/S /FORCECLOSEAPPLICATIONS /D=" + installDirectory), 0u);
   DWORD exitCode = 0;
   EXPECT_TRUE(app.WaitForExit(1000, exitCode));
   EXPECT_EQ(exitCode, 1u);
+  EXPECT_TRUE(namesake.IsRunning());
   EXPECT_TRUE(FindInstalledApplication().found);
 }
 
@@ -203,6 +228,54 @@ TEST_F(SilentRunTest, SecondStartWhileASilentRunIsBusy) {
   EXPECT_FALSE(HasVisibleWindow(first.Id()));
   EXPECT_EQ(first.Wait(kRunTimeoutMs), 0u);
   EXPECT_EQ(PackageRequests(), 1);
+}
+
+// A proxy an administrator names takes every request: the test bed's squid, named by the policy
+// value or /PROXY= (which comes first), shows the tunnels in its access log; a proxy that is not
+// there ends the run as a network failure that the log puts down to the proxy.
+TEST_F(SilentRunTest, NamedProxyFromThePolicyOrTheSwitch) {
+  const std::wstring squid = test::TestEnv(L"LUM_TEST_PROXY");
+  const std::wstring nowhere = L"127.0.0.1:" + std::to_wstring(test::ClosedLoopbackPort());
+  // The package's tunnel: hundreds of kilobytes.
+  const std::regex tunnel("TCP_TUNNEL/200 [0-9]{6,} CONNECT localhost:" +
+                          std::to_string(server.Port()));
+  const auto tunnels = [&tunnel] {
+    const std::string log = test::ReadFileBytes(test::TestEnv(L"LUM_TEST_PROXY_LOG"));
+    return std::distance(std::sregex_iterator(log.begin(), log.end(), tunnel), {});
+  };
+  const wchar_t* key = L"SOFTWARE\\Policies\\Lumora\\WebSetup";
+  const struct {
+    std::wstring policy;
+    std::wstring proxySwitch;
+    DWORD exitCode;
+    std::string logLine;
+  } cases[] = {
+      {squid, L"", 0,
+       "[install] proxy=" + WideToUtf8(squid) + " (HKLM\\" + WideToUtf8(key) + "\\ProxyServer)"},
+      {squid, nowhere, 20001,
+       "[manifest] 获取安装配置失败：网络请求失败，经代理服务器 " + WideToUtf8(nowhere) +
+           " 失败，WinHTTP 12029，已收到 0 字节"},
+      {L"", squid, 0, "[install] proxy=" + WideToUtf8(squid) + " (/PROXY=)"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.logLine);
+    server.Reset();
+    RemoveCacheFolders();
+    Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
+    RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
+    ASSERT_TRUE(c.policy.empty() ||
+                RegSetKeyValueW(HKEY_LOCAL_MACHINE, key, L"ProxyServer", REG_SZ, c.policy.c_str(),
+                                (c.policy.size() + 1) * sizeof(wchar_t)) == ERROR_SUCCESS);
+    const auto before = tunnels();
+    const std::wstring proxy = c.proxySwitch.empty() ? L"" : L" /PROXY=" + c.proxySwitch;
+    EXPECT_EQ(RunSetup(L"/S" + proxy + L" /D=" + installDirectory), c.exitCode);
+    EXPECT_NE(Log().find(c.logLine + "\r\n"), std::string::npos) << Log();
+    if (c.exitCode != 0) continue;
+    // squid writes a tunnel's line when it closes.
+    for (int i = 0; i < 100 && tunnels() == before; ++i) Sleep(100);
+    EXPECT_GT(tunnels(), before) << "no CONNECT in squid's access log";
+  }
+  RegDeleteTreeW(HKEY_LOCAL_MACHINE, key);
 }
 
 // One installation at a time on the machine, whichever session: the test's own controller stands

@@ -7,7 +7,9 @@
 
 #include "core/installer_controller.h"
 #include "core/installer_log.h"
+#include "base/text.h"
 #include "tests/support/test_env.h"
+#include "tests/support/unix_side.h"
 
 namespace lum::installer {
 namespace {
@@ -28,7 +30,8 @@ TEST_F(InstallerLogTest, CreatesFolderAndWritesExactLayout) {
   ASSERT_FALSE(test::PathExists(CacheDirectory()));
   controller.WriteLog(L"complete", L"elapsed_seconds=42");
   const std::string text = test::ReadFileBytes(logPath);
-  const std::regex layout(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} \[complete\] elapsed_seconds=42\r\n)");
+  const std::regex layout(
+      R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2} \[complete\] elapsed_seconds=42\r\n)");
   EXPECT_TRUE(std::regex_match(text, layout)) << text;
 
   SYSTEMTIME now{};
@@ -47,10 +50,9 @@ TEST_F(InstallerLogTest, AppendsAcrossRunsAndKeepsEarlierLines) {
   }
   controller.WriteLog(L"install", L"NSIS exit code 3");
   const std::string text = test::ReadFileBytes(logPath);
-  const std::regex layout(
-      R"([0-9: -]{19} \[cache\] validated payload reused\r\n)"
-      R"([0-9: -]{19} \[complete\] elapsed_seconds=7\r\n)"
-      R"([0-9: -]{19} \[install\] NSIS exit code 3\r\n)");
+  const std::regex layout(R"([0-9: -]{19} \[cache\] validated payload reused\r\n)"
+                          R"([0-9: -]{19} \[complete\] elapsed_seconds=7\r\n)"
+                          R"([0-9: -]{19} \[install\] NSIS exit code 3\r\n)");
   EXPECT_TRUE(std::regex_match(text, layout)) << text;
 }
 
@@ -72,7 +74,8 @@ TEST_F(InstallerLogTest, ReadOnlyLogIsSkippedSilently) {
 TEST_F(InstallerLogTest, LockedLogIsSkippedSilently) {
   controller.WriteLog(L"cache", L"first");
   const std::string before = test::ReadFileBytes(logPath);
-  HANDLE exclusive = CreateFileW(logPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE exclusive =
+      CreateFileW(logPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
   controller.WriteLog(L"cache", L"second");
   CloseHandle(exclusive);
@@ -81,8 +84,9 @@ TEST_F(InstallerLogTest, LockedLogIsSkippedSilently) {
 
 TEST_F(InstallerLogTest, OthersMayReadAndWriteTheLogMeanwhile) {
   controller.WriteLog(L"cache", L"first");
-  HANDLE other = CreateFileW(logPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE other =
+      CreateFileW(logPath.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
   controller.WriteLog(L"cache", L"second");
   CloseHandle(other);
@@ -100,6 +104,36 @@ TEST_F(InstallerLogTest, DeferredUntilTheFirstInstallation) {
                           R"([0-9: -]{19} \[legal\] waited\r\n)");
   const std::string text = test::ReadFileBytes(logPath);
   EXPECT_TRUE(std::regex_match(text, layout)) << text;
+}
+
+// The administrator's copy is taken only where its path really leads, with no link on the way:
+// nothing is written through a link, and a file the refused open made is gone again. Links are
+// planted from the Unix side, as another process of the user could.
+TEST_F(InstallerLogTest, LogCopyIsNeverWrittenThroughALink) {
+  const std::wstring scratch = test::FreshScratchDirectory(L"log copy");
+  const std::wstring target = scratch + L"\\target";
+  ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+  test::WriteFileBytes(target + L"\\kept.log", "kept\r\n");
+  test::SymbolicLink(target, scratch + L"\\linked");
+  test::SymbolicLink(target + L"\\kept.log", scratch + L"\\file link.log");
+  for (const wchar_t* name : {L"linked\\kept.log", L"linked\\new.log", L"file link.log"}) {
+    std::wstring problem;
+    EXPECT_FALSE(SetLogCopyFile(JoinPath(scratch, name), problem)) << WideToUtf8(name);
+    EXPECT_EQ(problem.rfind(JoinPath(scratch, name) + L" leads to ", 0), 0u) << WideToUtf8(problem);
+    controller.WriteLog(L"cache", L"not through a link");
+  }
+  EXPECT_EQ(test::ReadFileBytes(target + L"\\kept.log"), "kept\r\n");
+  EXPECT_FALSE(test::PathExists(target + L"\\new.log"));
+
+  // A plain file gets every line, the first one creating it.
+  const std::wstring plain = scratch + L"\\plain.log";
+  std::wstring problem;
+  ASSERT_TRUE(SetLogCopyFile(plain, problem)) << WideToUtf8(problem);
+  controller.WriteLog(L"cache", L"to both");
+  EXPECT_TRUE(SetLogCopyFile(L"", problem));  // the copy ends
+  controller.WriteLog(L"cache", L"to the log alone");
+  EXPECT_EQ(test::ReadFileBytes(plain).substr(19), " [cache] to both\r\n");
+  test::RemoveWithoutFollowing(scratch);
 }
 
 }  // namespace

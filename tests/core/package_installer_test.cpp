@@ -135,6 +135,11 @@ TEST_F(PackageRunTest, InstallsWithTheSwitchesItWasGiven) {
     bool desktop;
     bool startMenu;
   };
+  // A variable in the user-writable HKCU\Environment, which the desktop shell puts into every
+  // program it starts, this process included: the elevated package does not get it.
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, L"Environment", L"LUM_PLANTED", REG_SZ, L"1", 4),
+            ERROR_SUCCESS);
+  ASSERT_TRUE(SetEnvironmentVariableW(L"LUM_PLANTED", L"1"));
   for (const Row& row : {Row{L"bing", true, false}, Row{L"baidu2", false, true}}) {
     SCOPED_TRACE(testing::PrintToString(row.channel));
     RemoveShortcuts();
@@ -153,6 +158,7 @@ TEST_F(PackageRunTest, InstallsWithTheSwitchesItWasGiven) {
     const auto [parameters, installDir] = ReadRecord(folder);
     EXPECT_EQ(parameters + L" /D=" + installDir, arguments);
     EXPECT_EQ(installDir, folder);
+    EXPECT_EQ(test::ReadPackageRecord(folder).planted, L"");
 
     EXPECT_EQ(test::ReadFileBytes(JoinPath(folder, kApplicationExeName)),
               test::ReadFileBytes(test::DemoAppPath()));
@@ -166,6 +172,8 @@ TEST_F(PackageRunTest, InstallsWithTheSwitchesItWasGiven) {
     EXPECT_EQ(test::PathExists(desktopShortcut), row.desktop);
     EXPECT_EQ(test::PathExists(startMenuShortcut), row.startMenu);
   }
+  SetEnvironmentVariableW(L"LUM_PLANTED", nullptr);
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, L"Environment", L"LUM_PLANTED");
 }
 
 TEST_F(PackageRunTest, ExitCodesOfAFailedPackageArePassedBack) {

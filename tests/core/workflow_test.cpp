@@ -3,13 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <regex>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "base/text.h"
 #include "core/package_installer.h"
+#include "core/partial_download.h"
 #include "system/payload_verification.h"
 #include "tests/core/workflow_fixture.h"
 #include "tests/support/demo_app_process.h"
@@ -187,6 +190,9 @@ TEST_F(WorkflowTest, CancelDuringTheSecondAttempt) {
             (std::vector<std::string>{MetricsBody("web_install_download_start", ""),
                                       MetricsBody("web_install_cancel", "E_CANCELLED"),
                                       MetricsBody("web_install_download_failed", "E_CANCELLED")}));
+  // What arrived stays, with its record, for the next run to continue.
+  EXPECT_GT(test::ReadFileBytes(CachedPackage()).size(), 0u);
+  EXPECT_TRUE(test::PathExists(JoinPath(CacheDirectory(), kPartialRecordName)));
 }
 
 TEST_F(WorkflowTest, DownloadedPackageFailingVerificationIsDeleted) {
@@ -211,6 +217,64 @@ TEST_F(WorkflowTest, DownloadedPackageFailingVerificationIsDeleted) {
             (std::vector<std::string>{MetricsBody("web_install_download_start", ""),
                                       MetricsBody("web_install_download_success", ""),
                                       MetricsBody("web_install_verify_failed", "E_VERIFY")}));
+}
+
+// A partial package and the record beside it, as a run that ended early leaves them: continued
+// when the record matches the offered entry and the file, otherwise both go and the download
+// starts from nothing; a whole file is judged as a kept package.
+TEST_F(WorkflowTest, PartialDownloadOfAnEarlierRun) {
+  const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
+  const std::size_t size = package.bytes.size(), half = size / 2;
+  const auto record = [&](const std::string& sha256, std::size_t written) {
+    return R"({"format":1,"size":)" + std::to_string(size) + R"(,"sha256":")" + sha256 +
+           R"(","validator":"\"v1\"","written":)" + std::to_string(written) + R"(,"urls":[]})";
+  };
+  // The record, the bytes kept (some past what it vouches for), the cache log's first line.
+  const std::tuple<std::string, std::size_t, std::string> cases[] = {
+      {record(package.sha256, half), half + 1000,
+       "继续未完成的下载：已有 " + std::to_string(half) + " / " + std::to_string(size) + " 字节"},
+      {record(std::string(64, 'a'), half), half, "安装包已更新，未完成的下载已删除"},
+      {record(package.sha256, half + 1), half, "未完成下载的记录与安装包不符，已删除"},
+      {R"({"format":1,"size":)", half, "未完成下载的记录无法读取，已删除"},
+      {record(package.sha256, size), size, "validated payload reused"},
+  };
+  for (const auto& [recorded, kept, line] : cases) {
+    SCOPED_TRACE(line);
+    const bool resumed = kept > half, whole = kept == size;
+    controller.reset();
+    recorder.Clear();
+    server.Reset();
+    RemoveCacheFolders();
+    // What starts over needs no more than its first request: a refusal ends it sooner.
+    Serve(package, resumed ? RouteOptions{.etag = "\"v1\""} : RouteOptions{.status = 404});
+    PutInCache(package.bytes.substr(0, kept));
+    test::WriteFileBytes(JoinPath(CacheDirectory(), kPartialRecordName), recorded);
+    Start();
+    EXPECT_EQ(recorder.WaitForEnd().stage,
+              resumed ? InstallStage::Completed : InstallStage::Failed);
+    EXPECT_EQ(Log().substr(20, Log().find("\r\n") - 20), "[cache] " + line) << Log();
+    const auto requests = server.Requests();
+    const auto first = std::find_if(requests.begin(), requests.end(),
+                                    [](const auto& r) { return r.path == kPackagePath; });
+    ASSERT_EQ(first == requests.end(), whole);
+    if (!whole) {
+      EXPECT_EQ(first->Header("Range").value_or(""),
+                resumed ? "bytes=" + std::to_string(half) + "-" : "");
+      EXPECT_EQ(first->Header("If-Range").value_or(""), resumed ? "\"v1\"" : "");
+    }
+    // The bar starts at the share kept.
+    for (const auto& s : recorder.Statuses()) {
+      if (s.status.stage != InstallStage::Downloading) continue;
+      EXPECT_EQ(s.status.progress, static_cast<int>((whole     ? size
+                                                     : resumed ? half
+                                                               : 0) *
+                                                    85 / size));
+      break;
+    }
+    // Installed, or failed with nothing received: neither the package nor the record stays.
+    EXPECT_FALSE(test::PathExists(CachedPackage()));
+    EXPECT_FALSE(test::PathExists(JoinPath(CacheDirectory(), kPartialRecordName)));
+  }
 }
 
 struct PreparationCase {
@@ -373,7 +437,7 @@ TEST_F(WorkflowTest, ManifestFailures) {
 
 TEST_F(WorkflowTest, RunningApplicationDeclined) {
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe")));
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installDirectory, L"lumora.exe")));
   const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
   Serve(package);
   recorder.SetAnswers({false});
@@ -389,7 +453,8 @@ TEST_F(WorkflowTest, RunningApplicationDeclined) {
 
 TEST_F(WorkflowTest, RunningApplicationClosesWithinTheWait) {
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"LUMORA.EXE"), L"--close-delay-ms 1000"));
+  ASSERT_TRUE(
+      app.Start(test::CopyDemoApp(installDirectory, L"LUMORA.EXE"), L"--close-delay-ms 1000"));
   Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
   recorder.SetAnswers({true});
   Start();
@@ -400,7 +465,7 @@ TEST_F(WorkflowTest, RunningApplicationClosesWithinTheWait) {
 
 TEST_F(WorkflowTest, RunningApplicationIgnoringCloseIsTerminatedAfterTheSecondQuestion) {
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe"), L"--ignore-close"));
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installDirectory, L"lumora.exe"), L"--ignore-close"));
   Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
   recorder.SetAnswers({true, true});
   Start();
@@ -415,7 +480,7 @@ TEST_F(WorkflowTest, RunningApplicationIgnoringCloseIsTerminatedAfterTheSecondQu
 
 TEST_F(WorkflowTest, RunningApplicationNotForceClosed) {
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe"), L"--ignore-close"));
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installDirectory, L"lumora.exe"), L"--ignore-close"));
   Serve(LoadPackage(L"VIVOV3_Setup_x64.exe"));
   recorder.SetAnswers({true, false});
   Start();
@@ -476,7 +541,7 @@ TEST_F(WorkflowTest, DestroyedDuringTheRetryDelay) {
 // start of the package nothing may replace, rename or delete the verified bytes.
 TEST_F(WorkflowTest, VerifiedPackageCannotBeSwappedBeforeItRuns) {
   test::DemoAppProcess app;
-  ASSERT_TRUE(app.Start(test::CopyDemoApp(installRoot, L"lumora.exe")));
+  ASSERT_TRUE(app.Start(test::CopyDemoApp(installDirectory, L"lumora.exe")));
   const Package package = LoadPackage(L"VIVOV3_Setup_x64.exe");
   const std::string evil = test::ReadFileBytes(test::ArtifactPath(L"VIVOV3_Setup_x64_exit3.exe"));
   Serve(package);

@@ -59,6 +59,7 @@ bool SizeIsZero(const Json& value) {
 
 struct Entry {
   std::string version, architecture, mode, url, sha256, publisher;
+  std::vector<std::string> mirrors;
   bool sizeZero = false;
 };
 
@@ -72,6 +73,11 @@ Entry ReadEntry(const Json& value) {
   entry.sha256 = StringOf(Member(value, "sha256"));
   entry.publisher = StringOf(Member(value, "publisher"));
   entry.sizeZero = SizeIsZero(Member(value, "size"));
+  if (value.contains("mirrors")) {
+    const Json& mirrors = value["mirrors"];
+    if (!mirrors.is_array()) throw FormatError{};
+    for (const Json& mirror : mirrors) entry.mirrors.push_back(StringOf(mirror));
+  }
   return entry;
 }
 
@@ -79,12 +85,16 @@ bool IsHex(char c) {
   return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
+bool SecureUrl(const std::string& url) {
+  return url.size() >= 8 && url.compare(0, 8, "https://") == 0 &&
+         url.find_first_of("\r\n") == std::string::npos;
+}
+
 bool FieldRulesHold(const Entry& e) {
   if (e.architecture != "x64" || e.mode != "bundled" || e.sizeZero || e.publisher.empty()) {
     return false;
   }
-  if (e.url.size() < 8 || e.url.compare(0, 8, "https://") != 0 ||
-      e.url.find_first_of("\r\n") != std::string::npos) {
+  if (!SecureUrl(e.url) || !std::all_of(e.mirrors.begin(), e.mirrors.end(), SecureUrl)) {
     return false;
   }
   if (e.sha256.size() != 64) return false;

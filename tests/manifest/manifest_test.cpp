@@ -119,6 +119,9 @@ INSTANTIATE_TEST_SUITE_P(
         FixtureCase{"url_http", kUnsafe}, FixtureCase{"url_scheme_upper", kUnsafe},
         FixtureCase{"url_leading_space", kUnsafe}, FixtureCase{"url_line_feed", kUnsafe},
         FixtureCase{"url_carriage_return", kUnsafe}, FixtureCase{"url_scheme_only", kAccepted},
+        // mirrors: optional, an array of strings, each held to the url's rule
+        FixtureCase{"mirrors_valid", kAccepted}, FixtureCase{"mirrors_http", kUnsafe},
+        FixtureCase{"mirrors_string", kFormat}, FixtureCase{"mirrors_number_entry", kFormat},
         FixtureCase{"sha256_63", kUnsafe}, FixtureCase{"sha256_65", kUnsafe},
         FixtureCase{"sha256_non_hex", kUnsafe}, FixtureCase{"sha256_fullwidth_digit", kUnsafe},
         FixtureCase{"sha256_upper", kAccepted}, FixtureCase{"version_empty", kUnsafe},

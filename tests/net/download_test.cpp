@@ -329,6 +329,43 @@ TEST_F(DownloadTest, ASlowServerIsReadAsItsBytesArrive) {
   EXPECT_LT(end - cancelledAt, std::chrono::seconds(2)) << "the cancel was not seen";
 }
 
+// A resumed request carries the validator of the bytes held: the same file continues (206), a
+// changed one comes whole (200) and the file starts again; a 206 that does not continue at the
+// offset or names another size is refused and leaves the file alone.
+TEST_F(DownloadTest, ResumeIsCheckedAgainstTheServersFile) {
+  const std::string partial = content.substr(0, 1000);
+  const auto refused = [](const char* range) {
+    return RouteOptions{.generate = kSize, .status = 206, .headers = {{"Content-Range", range}}};
+  };
+  // The response, and the validator afterwards (the file is complete when it changed).
+  const std::pair<RouteOptions, std::wstring> cases[] = {
+      {{.generate = kSize, .etag = "\"v1\""}, L"\"v1\""},
+      {{.generate = kSize, .etag = "\"v2\""}, L"\"v2\""},
+      {refused("bytes 0-299999/300000"), L""},
+      {refused("bytes 1000-299999/300001"), L""},
+  };
+  for (const auto& [route, validatorAfter] : cases) {
+    SCOPED_TRACE(testing::PrintToString(validatorAfter));
+    server.Reset();
+    server.AddRoute("/packages/setup.exe", route);
+    test::WriteFileBytes(destination, partial);
+    KernelHandle file(CreateFileW(destination.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    std::wstring validator = L"\"v1\"";
+    std::wstring message;
+    const bool done = !validatorAfter.empty();
+    EXPECT_EQ(DownloadFromUrls({url}, file.Get(), kSize, validator, cancel, {}, message), done);
+    file.Reset();
+    EXPECT_EQ(validator, done ? validatorAfter : L"\"v1\"");
+    EXPECT_TRUE(SameBytes(test::ReadFileBytes(destination), done ? content : partial));
+    EXPECT_EQ(message.rfind(done ? L"" : L"下载服务器返回的内容范围不符：", 0), 0u);
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Header("Range"), "bytes=1000-");
+    EXPECT_EQ(requests[0].Header("If-Range"), "\"v1\"");
+  }
+}
+
 TEST_F(DownloadTest, MissingCacheFoldersAreCreated) {
   server.AddRoute("/packages/setup.exe", RouteOptions{.generate = kSize});
   // Below a user folder whose name is not ASCII, as the local application data folder can be.

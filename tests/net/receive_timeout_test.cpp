@@ -54,6 +54,8 @@ TEST_F(ReceiveTimeOutTest, EachRequestGivesUpAfterItsOwnTimeOut) {
   server.AddRoute("/doc", RouteOptions{.body = "{}", .stallBeforeHeaders = 120});
   server.AddRoute("/packages/setup.exe",
                   RouteOptions{.generate = kSize, .stallAfter = 70000, .stallSeconds = 120});
+  server.AddRoute("/packages/silent.exe",
+                  RouteOptions{.generate = kSize, .stallBeforeHeaders = 120});
   // Far longer than the report's receive time-out.
   server.AddRoute(kMetricsPath, RouteOptions{.stallBeforeHeaders = 60}, "POST");
   const std::wstring folder = test::FreshScratchDirectory(L"receive-timeout");
@@ -73,6 +75,10 @@ TEST_F(ReceiveTimeOutTest, EachRequestGivesUpAfterItsOwnTimeOut) {
       [&](std::wstring& message) {
         return PostJson(server.LoopbackUrl(L"/metrics/report/"), "{}", &message);
       },
+      [&](std::wstring& message) {
+        return DownloadToFile(server.LocalhostUrl(L"/packages/silent.exe"),
+                              folder + L"\\silent.exe", kSize, cancel, nullptr, &message);
+      },
       [&](std::wstring&) {
         // The controller's event returns the same way, whatever the outcome.
         controller.SendMetricsEvent("web_install_start", L"");
@@ -80,24 +86,28 @@ TEST_F(ReceiveTimeOutTest, EachRequestGivesUpAfterItsOwnTimeOut) {
       },
   });
 
-  // The manifest and the package: 30 s; a report: 5 s; each give or take a fifth.
+  // The manifest: 30 s; the package, whose body or headers stall: 10 s; a report: 5 s; each
+  // give or take a fifth.
   EXPECT_FALSE(results[0].succeeded);
   EXPECT_EQ(results[0].message, L"网络请求失败");
   EXPECT_TRUE(test::WithinAFifthOf(results[0].elapsed, seconds(30))) << "manifest";
   EXPECT_FALSE(results[1].succeeded);
-  EXPECT_EQ(results[1].message, L"读取安装包失败");
-  EXPECT_TRUE(test::WithinAFifthOf(results[1].elapsed, seconds(30))) << "package";
+  EXPECT_EQ(results[1].message, L"下载停滞：10 秒未收到数据");
+  EXPECT_TRUE(test::WithinAFifthOf(results[1].elapsed, seconds(10))) << "package";
   EXPECT_FALSE(results[2].succeeded);
   EXPECT_EQ(results[2].message, L"埋点请求失败");
   EXPECT_TRUE(test::WithinAFifthOf(results[2].elapsed, seconds(5))) << "report";
-  EXPECT_TRUE(test::WithinAFifthOf(results[3].elapsed, seconds(5))) << "controller's event";
+  EXPECT_FALSE(results[3].succeeded);
+  EXPECT_EQ(results[3].message, L"网络请求失败");
+  EXPECT_TRUE(test::WithinAFifthOf(results[3].elapsed, seconds(10))) << "package's headers";
+  EXPECT_TRUE(test::WithinAFifthOf(results[4].elapsed, seconds(5))) << "controller's event";
 
   // The package's bytes before the stall are kept for the next attempt.
   const std::string kept = test::ReadFileBytes(destination);
   EXPECT_LE(kept.size(), 70000u);
   EXPECT_TRUE(
       test::SameBytes(kept, test::ReleaseServer::GeneratedBytes(0, kSize).substr(0, kept.size())));
-  EXPECT_EQ(server.Requests().size(), 4u);
+  EXPECT_EQ(server.Requests().size(), 5u);
   server.Reset();  // wakes the stalled handlers
 }
 

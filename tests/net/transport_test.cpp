@@ -74,18 +74,24 @@ TEST_F(FetchTest, PlainHttpIsRefusedBeforeAnyConnection) {
   EXPECT_EQ(server.Connections().tlsFailures, 0);
 }
 
-TEST_F(FetchTest, UntrustedServerCertificateIsARequestFailure) {
-  const int port = server.OpenListener("untrusted");
-  ASSERT_NE(port, 0);
+// An untrusted certificate, a revoked one, and a trusted one on a server that speaks nothing newer
+// than TLS 1.1: each is refused in the handshake, before any request.
+TEST_F(FetchTest, UntrustedOrRevokedCertificateOrOldTlsIsARequestFailure) {
   server.AddRoute("/doc", RouteOptions{.body = "{}"});
-  std::string body;
-  std::wstring message;
-  EXPECT_FALSE(
-      FetchSmallDocument(L"https://localhost:" + std::to_wstring(port) + L"/doc", &body, &message));
-  EXPECT_EQ(message, kRequestFailed);
-  EXPECT_TRUE(server.Requests().empty());
-  // It did connect; the certificate is refused after the handshake, before any request.
-  EXPECT_GE(server.Connections().count, 1);
+  for (const char* kind : {"untrusted", "revoked", "tls1.1"}) {
+    const int port = server.OpenListener(kind);
+    ASSERT_NE(port, 0) << kind;
+    std::string body;
+    std::wstring message;
+    EXPECT_FALSE(FetchSmallDocument(L"https://localhost:" + std::to_wstring(port) + L"/doc", &body,
+                                    &message))
+        << kind;
+    EXPECT_EQ(message, kRequestFailed) << kind;
+    EXPECT_TRUE(server.Requests().empty()) << kind;
+  }
+  // It did connect each time (a handshake the server gives up counts as a TLS failure).
+  const auto connections = server.Connections();
+  EXPECT_GE(connections.count + connections.tlsFailures, 3);
 }
 
 TEST_F(FetchTest, SendsQueryAndUsesTheExplicitPort) {

@@ -14,8 +14,8 @@ PackageRecord ReadPackageRecord(const std::wstring& folder) {
   if (!text.empty() && text.front() == 0xFEFF) text.erase(0, 1);
   PackageRecord record;
   std::wstring* const fields[] = {
-      &record.parameters, &record.installDirectory, &record.version,         &record.temp,
-      &record.tmp,        &record.workingDirectory, &record.pluginsDirectory};
+      &record.parameters, &record.installDirectory, &record.version,          &record.temp,
+      &record.tmp,        &record.workingDirectory, &record.pluginsDirectory, &record.planted};
   size_t start = 0;
   for (std::wstring* field : fields) {
     const size_t end = text.find(L"\r\n", start);

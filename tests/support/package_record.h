@@ -16,6 +16,7 @@ struct PackageRecord {
   std::wstring tmp;
   std::wstring workingDirectory;
   std::wstring pluginsDirectory;  // where NSIS unpacked its plug-in DLLs
+  std::wstring planted;           // its LUM_PLANTED variable, empty when it had none
 };
 
 PackageRecord ReadPackageRecord(const std::wstring& folder);

@@ -31,6 +31,7 @@ struct RouteOptions {
   std::uint64_t trickleChunk = 0;           // bytes per write ...
   double trickleDelay = 0;                  // ... and seconds between writes
   bool noContentLength = false;
+  std::string etag;  // sent as ETag; a range whose If-Range differs gets the whole body
 };
 
 struct RecordedRequest {

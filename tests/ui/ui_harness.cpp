@@ -11,6 +11,9 @@
 //                                             that DPI, with the rectangle it would suggest
 //   contrast 0|1                              high contrast off or on, and the system's message
 //                                             that it changed
+//   identity system|real                      who the window takes itself to run as against the
+//                                             desktop's user: SYSTEM, or what the check finds;
+//                                             "identity WHO" goes to ANSWER_FILE once taken
 //   uia dump FILE                             the window's UI Automation children, through the
 //                                             providers' own interfaces (as a screen reader in
 //                                             this process sees them), one line each:
@@ -30,6 +33,9 @@
 // No client sees UI Automation's events under Wine 8 (and raising a structure change there is a
 // stub that ends the process), so the harness's window raises them through a recorder, which
 // notes each one and passes it on to what the system has.
+//
+// Under Wine every process runs as the desktop's user, so a window of SYSTEM (which must not offer
+// the folder picker) is the identity command's.
 //
 // Wine 8 cannot turn high contrast on (SPI_SETHIGHCONTRAST is a stub and SPI_GETHIGHCONTRAST
 // always reads off), so the harness's window reads the setting through a query the contrast
@@ -57,6 +63,7 @@ namespace lum::installer {
 namespace {
 
 std::atomic<bool> highContrastOn{false};
+std::atomic<bool> asSystem{false};
 std::atomic<bool> uiaStuck{false};
 
 // A UI Automation function that can reach a client: it never returns once UI Automation is stuck.
@@ -153,6 +160,10 @@ const UiaApi* HarnessUia() {
 }
 
 bool HarnessHighContrast() { return highContrastOn.load() || SystemHighContrast(); }
+
+DesktopIdentity HarnessIdentity() {
+  return asSystem.load() ? DesktopIdentity::LocalSystem : CheckDesktopIdentity();
+}
 
 // Commands are written by the driver; a line that is not UTF-8 shows as no text.
 std::wstring FromUtf8(const std::string& text) {
@@ -315,6 +326,12 @@ void Execute(const std::string& line, MainWindow& window, const std::wstring& an
     words >> on;
     highContrastOn.store(on != 0);
     SendMessageW(window.Handle(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+  } else if (verb == "identity") {
+    std::string who;
+    words >> who;
+    asSystem.store(who == "system");
+    std::ofstream out(std::filesystem::path(answerFile), std::ios::binary | std::ios::app);
+    out << "identity " << who << '\n';  // taken: the driver may click now
   } else if (verb == "uia") {
     ExecuteUia(words, window);
   } else if (verb == "dpi") {
@@ -340,7 +357,7 @@ int wmain(int argc, wchar_t** argv) {
   int exitCode = 3;
   {
     MainWindow window(GetModuleHandleW(nullptr), std::make_unique<ShellTaskbarProgress>(),
-                      &HarnessHighContrast, &HarnessUia);
+                      &HarnessHighContrast, &HarnessUia, &HarnessIdentity);
     if (window.Create()) {
       std::atomic<bool> stop{false};
       std::thread driver([&] {

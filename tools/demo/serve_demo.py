@@ -39,6 +39,10 @@ def main():
     parser.add_argument("--version", default="2.0.0", help="version the manifest announces")
     parser.add_argument("--seconds", type=float, default=0,
                         help="spread the package download over about this many seconds")
+    parser.add_argument("--first-seconds", type=float, default=0,
+                        help="spread only the first package response over about this many seconds")
+    parser.add_argument("--etag", default="",
+                        help="validator to send as the package's ETag (and to honour in If-Range)")
     parser.add_argument("--manifest-status", type=int, default=0,
                         help="answer the manifest request with this status instead")
     parser.add_argument("--sequence", type=int, default=1, help="the manifest's sequence")
@@ -85,10 +89,20 @@ def main():
         routes.append({"path": "/storage/manifest.json.sig", "method": "GET",
                        "body_base64": base64.b64encode(signature).decode()})
     package_route = {"path": package_path, "method": "GET", "file": os.path.abspath(args.package)}
-    if args.seconds > 0:
+    if args.etag:
+        package_route["etag"] = args.etag
+
+    def spread(response, seconds):
         steps = 100
-        package_route["trickle_chunk"] = max(1, os.path.getsize(args.package) // steps)
-        package_route["trickle_delay"] = args.seconds / steps
+        response["trickle_chunk"] = max(1, os.path.getsize(args.package) // steps)
+        response["trickle_delay"] = seconds / steps
+
+    if args.seconds > 0:
+        spread(package_route, args.seconds)
+    if args.first_seconds > 0:
+        first = {key: value for key, value in package_route.items() if key not in ("path", "method")}
+        spread(first, args.first_seconds)
+        package_route["responses"] = [first, dict(first, trickle_chunk=0, trickle_delay=0)]
     control(args.port, context, "routes", {"routes": routes + [package_route]})
     print("serving %s (%d bytes, sha256 %s)" % (package_path, os.path.getsize(args.package),
                                               digest.hexdigest()))

@@ -12,7 +12,8 @@
 ; /START_MENU_SHORTCUT=0|1 and /D=folder (last, unquoted, the rest of the line).
 ; Every run that installs leaves $INSTDIR\setup_command_line.txt (UTF-16LE with BOM), one item a
 ; line: exactly what ${GetParameters} returned (NSIS has already cut " /D=..." off), $INSTDIR,
-; VERSION, the TEMP and TMP it was given, its working folder and its $PLUGINSDIR.
+; VERSION, the TEMP and TMP it was given, its working folder, its $PLUGINSDIR and the value of
+; the variable LUM_PLANTED in its environment (empty when it has none; tests plant it).
 
 Unicode true
 Target amd64-unicode
@@ -107,10 +108,11 @@ Section "Install"
 
   ReadEnvStr $1 TEMP
   ReadEnvStr $2 TMP
+  ReadEnvStr $5 LUM_PLANTED
   ClearErrors
   FileOpen $0 "$INSTDIR\${RECORD_FILE}" w
   ${IfNot} ${Errors}
-    FileWriteUTF16LE /BOM $0 "$Params$\r$\n$INSTDIR$\r$\n${VERSION}$\r$\n$1$\r$\n$2$\r$\n$3$\r$\n$PLUGINSDIR$\r$\n"
+    FileWriteUTF16LE /BOM $0 "$Params$\r$\n$INSTDIR$\r$\n${VERSION}$\r$\n$1$\r$\n$2$\r$\n$3$\r$\n$PLUGINSDIR$\r$\n$5$\r$\n"
     FileClose $0
   ${EndIf}
 

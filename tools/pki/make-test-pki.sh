@@ -12,6 +12,7 @@
 #   revocation-offline.crt/.key  the same name, its revocation list on a port nobody serves
 #   untrusted.crt/.key      code signing, the trusted publisher's name, chained to an untrusted root
 #   untrusted-tls.crt/.key  server certificate for localhost and 127.0.0.1 from that untrusted root
+#   revoked-tls.crt/.key    server certificate for localhost from the test root, revoked
 #   rogue-root.crt/.der     a second root, as a TLS-intercepting proxy's that a machine trusts
 #   rogue.crt/.key          code signing from that root in the trusted publisher's exact name
 #   crl/root.crl, crl/codesign.crl  the revocation lists (DER) of the two CAs, served over plain
@@ -84,10 +85,13 @@ fi
 
 make_root ca "/CN=Lumora Test Root CA/O=Lumora Test"
 openssl x509 -in ca.crt -outform DER -out ca.der
-make_leaf tls "/CN=localhost" ca "basicConstraints=critical,CA:FALSE" \
-  "keyUsage=critical,digitalSignature,keyEncipherment" "extendedKeyUsage=serverAuth" \
-  "$tls_names"
-cp tls.leaf.crt tls.crt.tmp && cat ca.crt >>tls.crt.tmp && mv tls.crt.tmp tls.crt
+# The server certificates name their CA's list too: the client checks them for revocation.
+for name in tls revoked-tls; do
+  make_leaf $name "/CN=localhost" ca "basicConstraints=critical,CA:FALSE" \
+    "keyUsage=critical,digitalSignature,keyEncipherment" "extendedKeyUsage=serverAuth" \
+    "$tls_names" "${ca_listed[@]}"
+  cp $name.leaf.crt $name.crt.tmp && cat ca.crt >>$name.crt.tmp && mv $name.crt.tmp $name.crt
+done
 make_leaf codesign-ca "/CN=Lumora Test Code Signing CA/O=Lumora Test" ca \
   "basicConstraints=critical,CA:TRUE,pathlen:0" "keyUsage=critical,keyCertSign,cRLSign" \
   "${ca_listed[@]}"
@@ -99,7 +103,7 @@ make_leaf revoked "/CN=$publisher/O=$publisher/C=CN" codesign-ca "${listed[@]}"
 # Port 1 of the loopback: nothing listens there, the list cannot be fetched.
 make_leaf revocation-offline "/CN=$publisher/O=$publisher/C=CN" codesign-ca "${codesign[@]}" \
   "crlDistributionPoints=URI:http://127.0.0.1:1/crl/codesign.crl"
-make_crl root ca
+make_crl root ca revoked-tls
 make_crl codesign codesign-ca revoked
 make_root untrusted-root "/CN=Untrusted Test Root/O=Nobody"
 make_leaf untrusted "/CN=$publisher/O=$publisher/C=CN" untrusted-root "${codesign[@]}"

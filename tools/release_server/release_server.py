@@ -20,6 +20,7 @@ import subprocess
 import sys
 import threading
 import time
+import warnings
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 CONTROL_PREFIX = "/_control/"
@@ -44,8 +45,11 @@ control API (only with --control; same port, same TLS; JSON in and out)
   GET  /_control/unexpected   {"requests": [record...]}  requests that matched no route
   GET  /_control/connections  {"count": n, "tls_failures": n}  connections that carried no
                               control request, and failed TLS handshakes, since the last reset
-  POST /_control/listeners    {"tls": "trusted"|"untrusted"|"plain"} -> {"port": n}: opens an
-                              extra listener on 127.0.0.1 serving the same routes
+  POST /_control/listeners    {"tls": "trusted"|"untrusted"|"tls1.1"|"revoked"|"plain"} ->
+                              {"port": n}: opens an extra listener on 127.0.0.1 serving the same
+                              routes ("tls1.1": the trusted certificate, but TLS 1.1 and nothing
+                              else; "revoked": a certificate of the trusted root that its list
+                              revokes)
   GET  /_control/ping         {"ok": true}
   POST /_control/sign         {"key": NAME, "body_base64": ...} -> {"signature_base64": ...}:
                               the DER ECDSA signature over SHA-256 of the bytes with the key
@@ -78,6 +82,8 @@ response object (all members optional)
   stall_seconds seconds of the stall_after pause
   trickle_chunk bytes per write          trickle_delay  seconds between writes
   no_content_length  true: send no Content-Length and close after the body
+  etag          strong validator to send as ETag; a Range request whose If-Range differs from it
+                gets the whole body (200)
   mark_end      true: when the whole body has gone out, add to the request record
                 "body_sent_ns", the Unix time in ns when its last write returned, and
                 "body_read_ns", when the client had read every byte of it from its socket
@@ -90,7 +96,7 @@ response object (all members optional)
 request record
   {"seq", "listener" ("main" or the extra port), "method", "path" (target with query),
    "headers": [[name, value]...] in the order received, "body" (UTF-8 text or null),
-   "body_base64", "matched"}
+   "body_base64", "matched", "body_bytes_sent" (body bytes written to the client so far)}
 """
 
 
@@ -292,6 +298,12 @@ class Handler(BaseHTTPRequestHandler):
     def dispatch(self):
         state = self.server.state
         body = self.read_body()
+        # A request target in absolute form (as clients that know of a proxy send it, also
+        # through a tunnel) names the same resource as its path.
+        scheme, sep, rest = self.path.partition("://")
+        if sep and "/" not in scheme and "?" not in scheme:
+            slash = rest.find("/")
+            self.path = rest[slash:] if slash >= 0 else "/"
         if state.control and self.server.name == "main" and self.path.startswith(CONTROL_PREFIX):
             if not self.is_control_connection:
                 self.is_control_connection = True
@@ -402,6 +414,9 @@ class Handler(BaseHTTPRequestHandler):
         else:
             status = 200
             wanted = None if spec.get("ignore_range") else parse_range(self.headers.get("Range"), size)
+            if_range = self.headers.get("If-Range")
+            if wanted is not None and if_range is not None and if_range != spec.get("etag"):
+                wanted = None  # the client's copy is of another version: all of this one
             if wanted == "unsatisfiable":
                 status, length = 416, 0
                 headers.append(("Content-Range", "bytes */%d" % size))
@@ -419,6 +434,8 @@ class Handler(BaseHTTPRequestHandler):
         extra = 0 if bodiless else int(spec.get("extra_bytes", 0))
         total = length + extra
 
+        if "etag" in spec:
+            headers.append(("ETag", spec["etag"]))
         self.send_response(status)
         for name, value in headers:
             self.send_header(name, value)
@@ -463,6 +480,7 @@ class Handler(BaseHTTPRequestHandler):
                 self.wfile.write(data)
                 self.wfile.flush()
                 sent += len(data)
+                self.entry["body_bytes_sent"] = sent
             if close_after is not None and sent >= int(close_after):
                 self.abort_connection()
                 return
@@ -601,6 +619,18 @@ def tls_context(cert, key):
     return context
 
 
+def tls11_context(cert, key):
+    """A server stuck at TLS 1.1, as old appliances and intercepting proxies still are. OpenSSL 3
+    offers it only at security level 0."""
+    context = tls_context(cert, key)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)
+        context.minimum_version = ssl.TLSVersion.TLSv1_1
+        context.maximum_version = ssl.TLSVersion.TLSv1_1
+    context.set_ciphers("DEFAULT:@SECLEVEL=0")
+    return context
+
+
 def main():
     parser = argparse.ArgumentParser(
         description=__doc__, epilog=HELP_EPILOG,
@@ -622,7 +652,12 @@ def main():
     parser.add_argument("--crl-dir", help="folder of revocation lists, served under /crl/")
     args = parser.parse_args()
 
-    contexts = {"trusted": tls_context(args.cert, args.key)}
+    contexts = {"trusted": tls_context(args.cert, args.key),
+                "tls1.1": tls11_context(args.cert, args.key)}
+    # The test PKI's revoked server certificate, beside the trusted one, where there is one.
+    revoked = os.path.join(os.path.dirname(os.path.abspath(args.cert)), "revoked-tls.crt")
+    if os.path.exists(revoked):
+        contexts["revoked"] = tls_context(revoked, revoked[:-3] + "key")
     if args.untrusted_cert:
         contexts["untrusted"] = tls_context(args.untrusted_cert, args.untrusted_key or args.untrusted_cert)
     state = State(os.path.abspath(args.root), args.control, contexts,

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Starts and stops one test bed: Xvfb, a fresh Wine prefix that trusts the test root CA, and
-# the local release server (which signs manifests with the test PKI's keys and serves its
-# revocation lists); with LUM_TESTBED_NETNS=1 in its config.sh the prefix and the server
-# live in a network namespace of their own (netns.sh), so that test beds can run side by side.
+# Starts and stops one test bed: Xvfb, a fresh Wine prefix that trusts the test root CA, the
+# local release server (which signs manifests with the test PKI's keys and serves its revocation
+# lists) and a forward proxy (squid); with LUM_TESTBED_NETNS=1 in its config.sh the prefix, the
+# server and the proxy live in a network namespace of their own (netns.sh), so that test beds can
+# run side by side.
 #   testbed.sh start TESTBED_DIR     (reads TESTBED_DIR/config.sh written by CMake)
 #   testbed.sh stop TESTBED_DIR
 #   testbed.sh running TESTBED_DIR   (succeeds when its prefix, Xvfb and server are all there)
@@ -36,6 +37,7 @@ stop_pidfile() {
 
 stop() {
   stop_pidfile "$testbed/server.pid"
+  stop_pidfile "$testbed/proxy.pid"
   if [[ -d $WINEPREFIX ]]; then
     # The prefix's wineserver is found from inside its namespace (with a user namespace the
     # server's folder is named after the user id seen there).
@@ -45,7 +47,7 @@ stop() {
   fi
   netns_destroy "$testbed"
   stop_pidfile "$testbed/xvfb.pid"
-  rm -f "$testbed/display" "$testbed/env"
+  rm -f "$testbed/display" "$testbed/env" "$testbed/proxy.address"
 }
 
 start_xvfb() {
@@ -92,9 +94,55 @@ PY
   return 1
 }
 
+# squid as the network's one way out, for the tests of a named proxy: any CONNECT from the
+# loopback is let through, nothing is cached, every request goes to proxy/access.log. It listens
+# on 127.0.0.2, a name no URL of the tests uses (Wine's WinHTTP opens no tunnel when the proxy's
+# host is written as the target's), on the port after the server's in a namespace of the test
+# bed's own, else on any free one.
+start_proxy() {
+  local dir=$testbed/proxy host=127.0.0.2 port
+  mkdir -p "$dir"
+  chmod 777 "$dir"  # squid started as root works as the proxy user
+  if [[ ${LUM_TESTBED_NETNS:-0} == 1 ]]; then
+    port=$((LUM_DEV_PORT + 1))
+  else
+    port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.2", 0)); print(s.getsockname()[1])')
+  fi
+  cat >"$dir/squid.conf" <<CONF
+http_port $host:$port
+acl loopback src 127.0.0.0/8
+http_access allow loopback
+http_access deny all
+cache deny all
+cache_mem 8 MB
+pid_filename $dir/squid.pid
+access_log stdio:$dir/access.log
+cache_log $dir/cache.log
+coredump_dir $dir
+netdb_filename none
+pinger_enable off
+shutdown_lifetime 0 seconds
+CONF
+  : >"$dir/access.log"
+  chmod 666 "$dir/access.log"
+  squid -N -f "$dir/squid.conf" </dev/null >"$dir/squid.out" 2>&1 &
+  echo $! >"$testbed/proxy.pid"
+  for _ in $(seq 100); do
+    if python3 - "$host" "$port" <<'PY' 2>/dev/null; then echo "$host:$port" >"$testbed/proxy.address"; return 0; fi
+import socket, sys
+socket.create_connection((sys.argv[1], int(sys.argv[2])), timeout=0.2).close()
+PY
+    kill -0 "$(cat "$testbed/proxy.pid")" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "testbed: squid did not start; see $dir/cache.log" >&2
+  cat "$dir/squid.out" "$dir/cache.log" >&2 2>/dev/null || true
+  return 1
+}
+
 start() {
   stop
-  rm -rf "$WINEPREFIX" "$testbed/served" "$testbed/scratch"
+  rm -rf "$WINEPREFIX" "$testbed/served" "$testbed/scratch" "$testbed/proxy"
   mkdir -p "$testbed/served" "$testbed/scratch"
   start_xvfb
   NETNS_ENTER=()
@@ -162,16 +210,19 @@ boot() {
   fi
   if [[ -n ${LUM_FONT_TOOL:-} ]]; then bash "$LUM_FONT_TOOL" "$WINEPREFIX" "$testbed" </dev/null >>"$testbed/wine.log" 2>&1; fi
   start_server
+  start_proxy
   cat >"$testbed/env" <<ENV
 export LUM_TEST_DATA='$(winpath "$LUM_SOURCE_DIR/tests/data")'
 export LUM_TEST_ARTIFACTS='$(winpath "$LUM_ARTIFACT_DIR")'
 export LUM_TEST_SCRATCH='$(winpath "$testbed/scratch")'
 export LUM_TEST_SERVED='$(winpath "$testbed/served")'
 export LUM_TEST_SERVER_PORT='$LUM_DEV_PORT'
+export LUM_TEST_PROXY='$(cat "$testbed/proxy.address")'
+export LUM_TEST_PROXY_LOG='$(winpath "$testbed/proxy/access.log")'
 ENV
   local network="machine loopback"
   [[ ${LUM_TESTBED_NETNS:-0} == 1 ]] && network="own network namespace"
-  echo "testbed: ready (prefix $WINEPREFIX, display $DISPLAY, server port $LUM_DEV_PORT, $network)"
+  echo "testbed: ready (prefix $WINEPREFIX, display $DISPLAY, server port $LUM_DEV_PORT, proxy $(cat "$testbed/proxy.address"), $network)"
 }
 
 alive() { [[ -f $1 ]] && kill -0 "$(cat "$1")" 2>/dev/null; }
@@ -182,6 +233,7 @@ case $action in
   stop) stop; echo "testbed: stopped" ;;
   running)
     [[ -d $WINEPREFIX ]] && alive "$testbed/xvfb.pid" && alive "$testbed/server.pid" &&
+      alive "$testbed/proxy.pid" &&
       { [[ ${LUM_TESTBED_NETNS:-0} != 1 ]] || netns_holder "$testbed" >/dev/null; } ;;
   *) echo "usage: testbed.sh start|stop|running TESTBED_DIR" >&2; exit 2 ;;
 esac

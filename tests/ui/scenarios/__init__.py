@@ -4,4 +4,5 @@ scenarios whose results it uses, if any."""
 ORDER = ["welcome", "welcome_without_shell", "custom", "progress_and_questions", "disk_space",
          "error_labels", "high_dpi", "high_contrast", "real_install", "real_retry",
          "close_during_package", "planted_dlls", "keyboard_install", "keyboard_exit",
-         "keyboard_custom", "keyboard_ring_dpi", "silent_install", "uia_tree", "uia_actions"]
+         "keyboard_custom", "keyboard_ring_dpi", "silent_install", "silent_resume", "uia_tree",
+         "uia_actions"]

@@ -7,7 +7,7 @@ from driver import *  # noqa: F403 -- the layout's rectangles and colours, the p
 
 class Scenario:
     def scenario_disk_space(self):
-        process, send, _ = self.harness("harness-disk-space")
+        process, send, answers = self.harness("harness-disk-space")
         self.click(*centre(CUSTOM_LINK))
         self.wait_for(lambda i: near(i.pixel(722, 217), RED_START, 6), "disk space: custom page")
         self.click(300, 222)
@@ -52,5 +52,21 @@ class Scenario:
         edit = self.probe("edit")
         self.check(edit.get("visible") == "1" and edit.get("text") == typed,
                    "disk space: path field shown with the previous path", str(edit))
+
+        # Running as SYSTEM, "更改目录" offers no picker, and the log says why: once the line is
+        # there the click has been handled, and a picker would already be up.
+        logged_before = len(self.installer_log())
+        send("identity system")
+        self.wait_answers(answers, ["identity system"], "SYSTEM: the harness takes the identity")
+        self.click(*centre(CHANGE_FOLDER))
+        line = "[install] folder picker not offered: the program runs as SYSTEM\r\n"
+        deadline = time.time() + 20
+        while line not in self.installer_log()[logged_before:] and time.time() < deadline:
+            time.sleep(0.2)
+        self.check(line in self.installer_log()[logged_before:],
+                   "SYSTEM: installer.log says why the picker is not offered",
+                   repr(self.installer_log()[logged_before:][-300:]))
+        self.check(self.wait_window("Select Folder", present=False, timeout=0.5),
+                   "SYSTEM: no folder picker opens")
         self.click(*CLOSE_GLYPH)
         self.wait_exit(process, "disk space: closing when not busy ends with 0 at once")
