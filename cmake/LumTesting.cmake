@@ -69,7 +69,9 @@ file(MAKE_DIRECTORY ${LUM_ARTIFACT_DIR})
 
 # ---- Test beds ----
 # Writes DIR/config.sh, which testbed.sh reads. NETNS 1: the test bed gets a network namespace
-# of its own, in which its server listens on LUM_DEV_PORT (tools/testbed/netns.sh).
+# of its own, in which its server listens on LUM_DEV_PORT (tools/testbed/netns.sh). RECORDER
+# (optional): the program the prefix opens https URLs with for the whole run.
+#   lum_testbed_config(DIR NETNS [RECORDER])
 function(lum_testbed_config dir netns)
   file(GENERATE OUTPUT ${dir}/config.sh CONTENT
 "LUM_SOURCE_DIR='${CMAKE_SOURCE_DIR}'
@@ -81,6 +83,7 @@ LUM_TRUST_TOOL='$<TARGET_FILE:trust_root>'
 LUM_DESKTOP_KEEPER='$<TARGET_FILE:desktop_keeper>'
 LUM_FONT_TOOL='${LUM_FONT_TOOL}'
 LUM_TESTBED_NETNS='${netns}'
+LUM_HTTPS_RECORDER='${ARGV2}'
 ")
 endfunction()
 
@@ -137,7 +140,8 @@ endfunction()
 function(lum_add_lanes)
   foreach(lane IN LISTS LUM_TEST_LANES)
     lum_lane_dir(dir "${lane}")
-    lum_testbed_config(${dir} ${LUM_TEST_LANE_NETNS})
+    # The UI driver's URL recorder answers the lane's https links (tests/ui/driver.py).
+    lum_testbed_config(${dir} ${LUM_TEST_LANE_NETNS} $<TARGET_FILE:url_recorder>)
     add_test(NAME testbed.${lane}.start
       COMMAND bash ${CMAKE_SOURCE_DIR}/tools/testbed/testbed.sh start ${dir})
     set_tests_properties(testbed.${lane}.start PROPERTIES FIXTURES_SETUP testbed.${lane}
@@ -209,29 +213,4 @@ function(lum_add_testbed_host_test name)
   add_test(NAME ${name}
     COMMAND bash ${CMAKE_SOURCE_DIR}/tools/testbed/in-testbed.sh ${dir} ${ARG_COMMAND})
   lum_test_settings(${name} "${ARG_TIMEOUT}" "${ARG_COST}" "${ARG_LANE}")
-endfunction()
-
-# lum_test_programs, what tools/run-tests.sh builds: every target but the benchmarks', which no
-# test runs (bench/run.sh does; a plain `cmake --build` still builds them). Call it last.
-function(lum_add_test_programs_target)
-  set(targets)
-  set(dirs ${CMAKE_SOURCE_DIR})
-  while(dirs)
-    list(POP_FRONT dirs dir)
-    get_property(excluded DIRECTORY ${dir} PROPERTY EXCLUDE_FROM_ALL)
-    if(excluded OR dir STREQUAL "${CMAKE_SOURCE_DIR}/bench" OR dir MATCHES "^${CMAKE_SOURCE_DIR}/bench/")
-      continue()
-    endif()
-    get_property(subdirs DIRECTORY ${dir} PROPERTY SUBDIRECTORIES)
-    list(APPEND dirs ${subdirs})
-    get_property(dir_targets DIRECTORY ${dir} PROPERTY BUILDSYSTEM_TARGETS)
-    foreach(target IN LISTS dir_targets)
-      get_target_property(type ${target} TYPE)
-      if(NOT type STREQUAL "INTERFACE_LIBRARY")
-        list(APPEND targets ${target})
-      endif()
-    endforeach()
-  endwhile()
-  add_custom_target(lum_test_programs)
-  add_dependencies(lum_test_programs ${targets})
 endfunction()

@@ -309,12 +309,11 @@ class Driver:
             fields[key] = value
         return fields
 
-    def screen_reader(self, count=1, interval_ms=0, timeout=10):
+    def screen_reader(self, count=1, interval_ms=0, timeout=20):
         """What uia_client.exe, a UI Automation client in a process of its own, reads of the
         window: per look a dict with "window" (control type, name), "children" (control type,
-        name, enabled, focus) and "field" (control type, focus, name; None while hidden).
-        Wine 8's cross-process UI Automation stalls now and then inside its COM calls (in the
-        client, on a node's parent); such a client is ended and the looks it completed count."""
+        name, enabled, focus) and "field" (control type, focus, name; None while hidden). A
+        client that does not finish its looks is a failure of the window's UI Automation."""
         path = os.path.join(self.work, "uia_client.out")
         with open(path, "w+b") as out:
             client = subprocess.Popen(["bash", self.wine_run, self.testbed, self.uia_client_exe,
@@ -324,9 +323,9 @@ class Driver:
             try:
                 client.wait(timeout=timeout + count * interval_ms / 1000)
             except subprocess.TimeoutExpired:
-                print(f"note: uia_client.exe stalled after {timeout} s and was ended")
                 os.killpg(client.pid, signal.SIGKILL)
                 client.wait(timeout=30)
+                raise Failed(f"uia_client.exe stalled: no answer for {timeout} s")
             out.seek(0)
             text = out.read().decode("utf-8", "replace")
         looks, look = [], {"window": None, "children": [], "field": None}
@@ -345,6 +344,22 @@ class Driver:
                 look = {"window": None, "children": [], "field": None}
         return looks
 
+    def stuck_screen_reader(self, timeout=30):
+        """A screen reader that stops answering in the middle of its walk: uia_client.exe holds
+        the window's node and its first child's, and its whole process is stopped (SIGSTOP);
+        end_all ends it."""
+        log = os.path.join(self.work, "uia_client.exe.log")
+        open(log, "wb").close()  # start() appends the client's output here
+        client = self.start(self.uia_client_exe, "stop")
+        deadline = time.time() + timeout
+        while time.time() < deadline and client.poll() is None:
+            with open(log, "rb") as f:
+                if b"stopped" in f.read():
+                    os.killpg(client.pid, signal.SIGSTOP)
+                    return client
+            time.sleep(0.1)
+        raise Failed("uia_client.exe did not get to the middle of its walk")
+
     def reg(self, *args):
         self.run("reg", *args)
 
@@ -361,6 +376,30 @@ class Driver:
                 subprocess.Popen(["bash", self.wine_run, self.testbed, self.desktop_keeper],
                                  env=self.env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
                                  start_new_session=True)
+            # Returns once it runs in the prefix, so that the test bed's stop ends it: one still
+            # starting then would bring up a wineserver of its own in the stopped prefix, and the
+            # next start of the test bed would fail on it.
+            deadline = time.time() + 60
+            while not self.prefix_runs(self.desktop_keeper):
+                if time.time() > deadline:
+                    raise Failed("the desktop keeper did not start again")
+                time.sleep(0.1)
+
+    def prefix_runs(self, exe):
+        """Whether a Windows program of this test bed's prefix runs exe (Wine names a process
+        after the program it runs once it is up)."""
+        prefix = ("WINEPREFIX=" + self.env["WINEPREFIX"]).encode()
+        for pid in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{pid}/cmdline", "rb") as f:
+                    if not f.read().split(b"\0")[0].endswith(os.path.basename(exe).encode()):
+                        continue
+                with open(f"/proc/{pid}/environ", "rb") as f:
+                    if prefix in f.read().split(b"\0"):
+                        return True
+            except OSError:
+                pass
+        return False
 
     def set_dpi(self, dpi):
         """LogPixels takes effect for a new wineserver: restart the test bed's persistent one."""
@@ -623,14 +662,17 @@ class Driver:
         self.port = setting["LUM_DEV_PORT"]
         self.desktop_keeper = setting.get("LUM_DESKTOP_KEEPER", "")
         # The https handler, for whoever opens a URL in the prefix: the recorder instead of
-        # winebrowser. Its log is named in the command: the shell has its own environment.
+        # winebrowser. Its log is named in the command: the shell has its own environment. A
+        # lane's test bed has it from the start (testbed.sh); another gets it for the scenario.
         self.opened_log = os.path.join(self.work, "opened.log")
-        recorder = os.path.join(self.build, "tests", "url_recorder.exe")
-        _, out = self.run("reg", "query", HTTPS_HANDLER, "/ve")
-        self.previous_handler = next((line.split("REG_SZ", 1)[1].strip() for line in out.splitlines()
-                                      if "REG_SZ" in line), "")
-        self.reg("add", HTTPS_HANDLER, "/ve", "/d",
-                 f'"{self.winpath(recorder)}" "%1" "{self.winpath(self.opened_log)}"', "/f")
+        self.previous_handler = ""
+        if not setting.get("LUM_HTTPS_RECORDER"):
+            recorder = os.path.join(self.build, "tests", "url_recorder.exe")
+            _, out = self.run("reg", "query", HTTPS_HANDLER, "/ve")
+            self.previous_handler = next((line.split("REG_SZ", 1)[1].strip()
+                                          for line in out.splitlines() if "REG_SZ" in line), "")
+            self.reg("add", HTTPS_HANDLER, "/ve", "/d",
+                     f'"{self.winpath(recorder)}" "%1" "{self.winpath(self.opened_log)}"', "/f")
         self.labels = Labels(os.path.join(self.work, "labels"), name)
         # Runs started by the page scenarios stay on the progress page: a slow download.
         self.serve_demo("--seconds", "200")

@@ -25,6 +25,10 @@
 //                                             such command, one line each:
 //                                             "event ID NAME", "property ID NAME VALUE",
 //                                             "structure TYPE", "notification TEXT"
+//   uia stick                                 from now on no UI Automation function the window
+//                                             calls returns, as when UI Automation is stuck on a
+//                                             client that stopped answering (Wine 8's COM stalls
+//                                             so only now and then, when it likes)
 //
 // No client sees UI Automation's events under Wine 8 (and raising a structure change there is a
 // stub that ends the process), so the harness's window raises them through a recorder, which
@@ -48,6 +52,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -59,6 +64,12 @@ namespace {
 
 std::atomic<bool> highContrastOn{false};
 std::atomic<bool> asSystem{false};
+std::atomic<bool> uiaStuck{false};
+
+// A UI Automation function that can reach a client: it never returns once UI Automation is stuck.
+void ReachClient() {
+  if (uiaStuck.load()) Sleep(INFINITE);
+}
 
 std::mutex eventsMutex;
 std::vector<std::wstring> events;
@@ -86,6 +97,7 @@ void Note(std::wstring line) {
 }
 
 HRESULT WINAPI RecordEvent(IRawElementProviderSimple* element, EVENTID id) {
+  ReachClient();
   Note(L"event " + std::to_wstring(id) + L" " + NameOf(element));
   const auto raise = systemUia->raiseAutomationEvent;
   return raise != nullptr ? raise(element, id) : S_OK;
@@ -93,12 +105,14 @@ HRESULT WINAPI RecordEvent(IRawElementProviderSimple* element, EVENTID id) {
 
 HRESULT WINAPI RecordProperty(IRawElementProviderSimple* element, PROPERTYID id, VARIANT before,
                               VARIANT after) {
+  ReachClient();
   Note(L"property " + std::to_wstring(id) + L" " + NameOf(element) + L" " + VariantText(after));
   const auto raise = systemUia->raisePropertyChangedEvent;
   return raise != nullptr ? raise(element, id, before, after) : S_OK;
 }
 
 HRESULT WINAPI RecordStructure(IRawElementProviderSimple* element, int type, int* id, int length) {
+  ReachClient();
   Note(L"structure " + std::to_wstring(type));
   const auto raise = systemUia->raiseStructureChangedEvent;
   return raise != nullptr ? raise(element, type, id, length) : S_OK;
@@ -106,9 +120,27 @@ HRESULT WINAPI RecordStructure(IRawElementProviderSimple* element, int type, int
 
 HRESULT WINAPI RecordNotification(IRawElementProviderSimple* element, int kind, int processing,
                                   BSTR text, BSTR activity) {
+  ReachClient();
   Note(L"notification " + std::wstring(text != nullptr ? text : L""));
   const auto raise = systemUia->raiseNotificationEvent;
   return raise != nullptr ? raise(element, kind, processing, text, activity) : S_OK;
+}
+
+// Answering a client, or letting go of what UI Automation keeps for a window that goes.
+LRESULT WINAPI ReturnProvider(HWND window, WPARAM wParam, LPARAM lParam,
+                              IRawElementProviderSimple* provider) {
+  ReachClient();
+  return systemUia->returnRawElementProvider(window, wParam, lParam, provider);
+}
+
+HRESULT WINAPI HostProvider(HWND window, IRawElementProviderSimple** provider) {
+  ReachClient();
+  return systemUia->hostProviderFromHwnd(window, provider);
+}
+
+HRESULT WINAPI Disconnect(IRawElementProviderSimple* provider) {
+  ReachClient();
+  return systemUia->disconnectProvider != nullptr ? systemUia->disconnectProvider(provider) : S_OK;
 }
 
 const UiaApi* HarnessUia() {
@@ -119,6 +151,9 @@ const UiaApi* HarnessUia() {
     api.raisePropertyChangedEvent = &RecordProperty;
     api.raiseStructureChangedEvent = &RecordStructure;
     api.raiseNotificationEvent = &RecordNotification;
+    api.returnRawElementProvider = &ReturnProvider;
+    api.hostProviderFromHwnd = &HostProvider;
+    api.disconnectProvider = &Disconnect;
     return api;
   }();
   return systemUia != nullptr ? &recorder : nullptr;
@@ -210,12 +245,21 @@ void ExecuteUia(std::istringstream& words, MainWindow& window) {
   words >> verb;
   std::string argument;
   std::getline(words >> std::ws, argument);
-  // The question a client's first look asks; it makes the providers.
-  SendMessageW(window.Handle(), WM_GETOBJECT, 0, static_cast<LPARAM>(kUiaRootObjectId));
+  if (verb == "stick") {
+    uiaStuck.store(true);
+    return;
+  }
+  // The question a client's first look asks; it makes the providers. Asked once: the answer
+  // is left untaken.
+  static bool asked = false;
+  if (!std::exchange(asked, true)) {
+    SendMessageW(window.Handle(), WM_GETOBJECT, 0, static_cast<LPARAM>(kUiaRootObjectId));
+  }
   AccessibilityServer* server = window.Accessibility();
   if (server == nullptr) return;
   const std::vector<ComPtr<IRawElementProviderSimple>> children = server->Children();
   if (verb == "events") {
+    server->WaitForEvents(10000);  // raised by the server's own thread
     std::wstring text;
     {
       std::lock_guard lock(eventsMutex);

@@ -1,12 +1,16 @@
 // A screen reader's view of the bootstrapper window, from another process through UI
 // Automation's flat client API (what Wine 8 implements of it: nodes, navigation, properties):
 //   uia_client.exe [COUNT INTERVAL_MS]
+//   uia_client.exe stop
 // prints the tree COUNT times (once by default), INTERVAL_MS apart, as UTF-8 lines:
 //   window ct=50032 name=...                        the window's own element
 //   child ct=50000 enabled=1 focus=0 name=...       each of its children, in order
 //   field ct=50004 focus=1 name=...                 the path field's window, while shown
 //   end
 // A property the element does not give prints as "-". Exit code 2: no window or no UI Automation.
+// "stop" is a screen reader that stops answering in the middle of a walk: it prints the window
+// and its first child, then "stopped", and waits for ever holding both (the driver then stops
+// the whole process).
 #include <windows.h>
 #include <oleauto.h>
 #include <uiautomationclient.h>
@@ -85,7 +89,7 @@ HUIANODE Navigate(const Api& api, HUIANODE node, NavigateDirection direction) {
   return found;
 }
 
-void PrintTree(const Api& api, HWND window) {
+void PrintTree(const Api& api, HWND window, bool stop) {
   HUIANODE root = nullptr;
   if (FAILED(api.nodeFromHandle(window, &root)) || root == nullptr) {
     Print(L"window none");
@@ -97,6 +101,10 @@ void PrintTree(const Api& api, HWND window) {
             Property(api, child, UIA_IsEnabledPropertyId) + L" focus=" +
             Property(api, child, UIA_HasKeyboardFocusPropertyId) + L" name=" +
             Property(api, child, UIA_NamePropertyId));
+      if (stop) {
+        Print(L"stopped");
+        Sleep(INFINITE);
+      }
       HUIANODE next = Navigate(api, child, NavigateDirection_NextSibling);
       api.nodeRelease(child);
       child = next;
@@ -118,7 +126,8 @@ void PrintTree(const Api& api, HWND window) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  const int count = argc > 1 ? _wtoi(argv[1]) : 1;
+  const bool stop = argc > 1 && std::wstring(argv[1]) == L"stop";
+  const int count = argc > 1 && !stop ? _wtoi(argv[1]) : 1;
   const int interval = argc > 2 ? _wtoi(argv[2]) : 0;
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 2;
   Api api{};
@@ -134,7 +143,7 @@ int wmain(int argc, wchar_t** argv) {
   if (window == nullptr) return 2;
   for (int i = 0; i < count; ++i) {
     if (i > 0) Sleep(static_cast<DWORD>(interval));
-    PrintTree(api, window);
+    PrintTree(api, window, stop);
   }
   return 0;
 }

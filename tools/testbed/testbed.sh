@@ -158,8 +158,16 @@ boot() {
   export DISPLAY
   DISPLAY=$(cat "$testbed/display")
   mkdir -p "$WINEPREFIX"
-  wineserver -p >/dev/null 2>&1 </dev/null  # one persistent wineserver for the run: faster starts
-  wineboot -i </dev/null >"$testbed/wine.log" 2>&1
+  # One persistent wineserver for the run: faster starts. It fails (2) when a server already runs
+  # for the new prefix: a Wine program of an earlier run that came up after that run's stop.
+  if ! wineserver -p >/dev/null 2>&1 </dev/null; then
+    echo "testbed: wineserver -p failed: a wineserver already runs for the new prefix" >&2
+    return 1
+  fi
+  if ! wineboot -i </dev/null >"$testbed/wine.log" 2>&1; then
+    echo "testbed: wineboot -i failed; see $testbed/wine.log" >&2
+    return 1
+  fi
   # The first boot of a fresh prefix leaves a second services.exe behind, after which no service
   # starts (no RpcSs: SHGetKnownFolderPath waits 10 s, out-of-process COM such as the desktop
   # shell's objects fails): restart the prefix's processes once.
@@ -177,10 +185,29 @@ boot() {
     echo "testbed: could not trust the test root CA; see $testbed/wine.log" >&2
     return 1
   fi
-  # A new Wine 8 prefix reports Windows 7; the bootstrapper refuses anything before Windows 10.
-  wine reg add 'HKCU\Software\Wine' /v Version /t REG_SZ /d win10 /f </dev/null >>"$testbed/wine.log" 2>&1
-  # 96 DPI unless a test changes it.
-  wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f </dev/null >>"$testbed/wine.log" 2>&1
+  # One import, one Wine process: a new Wine 8 prefix reports Windows 7 and the bootstrapper
+  # refuses anything before Windows 10; 96 DPI unless a test changes it; in a lane, the https
+  # handler is the UI driver's URL recorder, which logs into the driver's scratch folder
+  # (tests/ui/driver.py), for the whole run.
+  {
+    printf 'Windows Registry Editor Version 5.00\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine]\r\n"Version"="win10"\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"LogPixels"=dword:00000060\r\n\r\n'
+    if [[ -n ${LUM_HTTPS_RECORDER:-} ]]; then
+      local command
+      command="\"$(winpath "$LUM_HTTPS_RECORDER")\" \"%1\" \"$(winpath "$testbed/scratch/ui-driver/opened.log")\""
+      command=${command//\\/\\\\}
+      command=${command//\"/\\\"}
+      printf '[HKEY_LOCAL_MACHINE\\Software\\Classes\\https\\shell\\open\\command]\r\n@="%s"\r\n\r\n' \
+        "$command"
+    fi
+  } >"$testbed/settings.reg"
+  local settings
+  settings=$(winpath "$testbed/settings.reg")
+  if ! wine regedit /S "$settings" </dev/null >>"$testbed/wine.log" 2>&1; then
+    echo "testbed: the prefix's settings were not imported; see $testbed/wine.log" >&2
+    return 1
+  fi
   if [[ -n ${LUM_FONT_TOOL:-} ]]; then bash "$LUM_FONT_TOOL" "$WINEPREFIX" "$testbed" </dev/null >>"$testbed/wine.log" 2>&1; fi
   start_server
   start_proxy

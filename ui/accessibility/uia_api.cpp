@@ -24,10 +24,9 @@ UiaApi Load() {
   Find("UiaRaiseStructureChangedEvent", api.raiseStructureChangedEvent);
   Find("UiaRaiseNotificationEvent", api.raiseNotificationEvent);
   Find("UiaDisconnectProvider", api.disconnectProvider);
+  api.wine = LoadedFunction<FARPROC>(L"ntdll.dll", "wine_get_version") != nullptr;
   // Wine 8 exports this one as a stub that ends the process when it is called.
-  if (LoadedFunction<FARPROC>(L"ntdll.dll", "wine_get_version") != nullptr) {
-    api.raiseStructureChangedEvent = nullptr;
-  }
+  if (api.wine) api.raiseStructureChangedEvent = nullptr;
   return api;
 }
 

@@ -77,6 +77,8 @@ struct UiaApi {
   HRESULT(WINAPI* raiseNotificationEvent)
   (IRawElementProviderSimple*, int, int, BSTR, BSTR) = nullptr;
   HRESULT(WINAPI* disconnectProvider)(IRawElementProviderSimple*) = nullptr;
+  // Wine's, whose faults the server works around where Windows behaves the same either way.
+  bool wine = false;
 };
 
 // Null when the DLL or its two entry points a server cannot do without are missing.
