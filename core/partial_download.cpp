@@ -59,9 +59,12 @@ std::string SerializePartialRecord(const PartialDownloadRecord& record) {
   return value.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-bool ParsePartialRecord(std::string_view text, PartialDownloadRecord& record) {
+bool ParsePartialRecord(const std::string& text, PartialDownloadRecord& record) {
   try {
-    const Json value = Json::parse(text);
+    // Read as the manifest is, so that the image holds one JSON reader, not one for each input
+    // type.
+    const Json value = Json::parse(text, nullptr, /*allow_exceptions=*/true,
+                                   /*ignore_comments=*/false);
     if (value.at("format").get<int>() != kRecordFormat) return false;
     PartialDownloadRecord parsed;
     parsed.size = value.at("size").get<std::uint64_t>();

@@ -31,7 +31,7 @@ struct PartialDownloadRecord {
 // {"format":1,"size":N,"sha256":"…","validator":"…","written":N,"urls":["…",…]}
 std::string SerializePartialRecord(const PartialDownloadRecord& record);
 // False for anything but such an object of format 1 (unknown members are ignored).
-[[nodiscard]] bool ParsePartialRecord(std::string_view text, PartialDownloadRecord& record);
+[[nodiscard]] bool ParsePartialRecord(const std::string& text, PartialDownloadRecord& record);
 
 // The record's file, held by the run that downloads and rewritten in place as it goes on.
 class PartialRecordFile {
