@@ -281,6 +281,7 @@ serve_side() { # serve_side SIDE: the manifest and the package, the package's ro
     "https://localhost:$at_port/_control/routes" >/dev/null
 }
 for side in "${handover_sides[@]}"; do serve_side "$side"; done
+machine_env='HKLM\System\CurrentControlSet\Control\Session Manager\Environment'
 handover_case() { # handover_case SIDE
   local side=$1 tb log stamp line previous
   tb=$(side_testbed "$side")
@@ -291,7 +292,10 @@ handover_case() { # handover_case SIDE
   rm -f "$stamp"
   rm -rf "$tb/prefix/drive_c/LumBench"
   warm "$(side_package "$side")"
-  LUM_BENCH_START_FILE=$(winpath "$stamp") bash "$src/tools/testbed/wine-run.sh" "$tb" "$(side_headless "$side")" \
+  # The package gets the machine's environment, not the installer's: the mark's path goes there.
+  bash "$src/tools/testbed/wine-run.sh" "$tb" reg add "$machine_env" /v LUM_BENCH_START_FILE \
+    /d "$(winpath "$stamp")" /f >/dev/null 2>>"$work/wine-stderr.log"
+  bash "$src/tools/testbed/wine-run.sh" "$tb" "$(side_headless "$side")" \
     --dir "$install_dir" --no-desktop-shortcut --no-start-menu-shortcut 2>>"$work/wine-stderr.log" |
     python3 "$src/bench/transfer/handover.py" stamp-lines >"$log" || true
   grep -q '^[0-9]* status 6 100 ' "$log" || { echo "hand-over $side: the installation did not complete (see $log)" >&2; exit 1; }
