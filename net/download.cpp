@@ -150,8 +150,10 @@ class BodyBatches {
   // Bytes written and gathered.
   std::uint64_t Done() const { return offset_ + filled_; }
   // The last buffer filled within kQuickBatch and the next has not begun: one read of a whole
-  // buffer saves a query and a read per TLS record and, at the rate just seen, still ends well
-  // within a second. A slower buffer goes back to reading what has arrived.
+  // buffer saves a query and a read per TLS record (Wine's WinHTTP hands over 8 KiB a call) and,
+  // at the rate just seen, still ends well within a second. A slower buffer goes back to reading
+  // what has arrived. The price: a read that fails midway (a stall) keeps none of its part, which
+  // the next URL or attempt fetches again.
   bool ReadWhole() const { return quick_ && filled_ == 0; }
 
   // count bytes were read into Space(); writes the batch when it is full or has waited long.
