@@ -4,6 +4,10 @@
 #include <chrono>
 #include <cwchar>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "base/paths.h"
 #include "net/https_transport.h"
@@ -70,8 +74,10 @@ bool ReadNumber(const wchar_t*& at, std::uint64_t& value) {
   return true;
 }
 
-// "bytes FIRST-LAST/TOTAL" starting at offset and naming total as the file's size.
-bool RangeStartsAt(const std::wstring& contentRange, std::uint64_t offset, std::uint64_t total) {
+// "bytes FIRST-LAST/TOTAL" starting at offset and naming total as the file's size, and ending at
+// wantedLast when one is given.
+bool RangeStartsAt(const std::wstring& contentRange, std::uint64_t offset, std::uint64_t total,
+                   std::uint64_t wantedLast = UINT64_MAX) {
   const wchar_t* at = contentRange.c_str();
   if (std::wcsncmp(at, L"bytes ", 6) != 0) return false;
   at += 6;
@@ -80,7 +86,8 @@ bool RangeStartsAt(const std::wstring& contentRange, std::uint64_t offset, std::
       !ReadNumber(at, size) || *at != L'\0') {
     return false;
   }
-  return first == offset && size == total && last >= first && last < total;
+  return first == offset && size == total && last >= first && last < total &&
+         (wantedLast == UINT64_MAX || last == wantedLast);
 }
 
 // Sends the GET from fetch.offset on and judges the response's status and range. A 200 (or a
@@ -127,22 +134,30 @@ bool WriteAt(HANDLE file, std::uint64_t offset, const char* data, DWORD size) {
   return WriteFile(file, data, size, &count, &at) && count == size;
 }
 
+class Segments;
+
 // The body's bytes, gathered into whole buffers before they go to the file, the progress and
 // the written callback: reads ask only for what has arrived (a read of more waits for all of it,
-// and until it returns no cancel would be seen), which is one TLS record at a time.
+// and until it returns no cancel would be seen), which is one TLS record at a time. A segment's
+// batches go to its Segments instead, and stay within its piece.
 class BodyBatches {
  public:
   BodyBatches(HANDLE file, std::uint64_t offset, std::uint64_t expectedSize,
-              const DownloadProgress& progress, const ChunkWritten& written)
+              const DownloadProgress& progress, const ChunkWritten& written, Segments* segments,
+              std::size_t piece)
       : buffer_(std::make_unique<char[]>(kTransferBufferSize)),
         file_(file),
         offset_(offset),
         expectedSize_(expectedSize),
         progress_(progress),
-        written_(written) {}
+        written_(written),
+        segments_(segments),
+        piece_(piece),
+        limit_(offset) {}
 
   char* Space() { return buffer_.get() + filled_; }
-  DWORD SpaceLeft() const { return kTransferBufferSize - filled_; }
+  // What the next read may fill; 0 once a segment's piece is done.
+  DWORD SpaceLeft();
   // Bytes written and gathered.
   std::uint64_t Done() const { return offset_ + filled_; }
 
@@ -160,6 +175,7 @@ class BodyBatches {
     if (filled_ == 0) return true;
     if (!WriteAt(file_, offset_, buffer_.get(), filled_)) return false;
     if (written_) written_(offset_, buffer_.get(), filled_);
+    Wrote();
     offset_ += filled_;
     filled_ = 0;
     // A body longer than the file is a failure, not progress.
@@ -174,16 +190,100 @@ class BodyBatches {
   std::uint64_t expectedSize_;
   const DownloadProgress& progress_;
   const ChunkWritten& written_;
+  Segments* segments_;
+  std::size_t piece_;
+  std::uint64_t limit_;  // a segment's reads stay below it (see Segments::Reserve)
   DWORD filled_ = 0;
   Clock::time_point lastFlush_ = Clock::now();
+
+  void Wrote();
 };
 
-// Reads the body into file from offset on. failure counts the bytes read.
+// A large file's rest fetched over several connections at once into one held file (see
+// FetchRange). The rest is a set of pieces, each fetched from its start on by at most one
+// connection: bytes [begin, pos) of a piece are in the file, reads of it may reach reserved, and
+// its end only shrinks, never below reserved. Pieces nobody fetches wait for a connection that
+// is done with its own.
+class Segments {
+ public:
+  Segments(const RangeFetch& fetch, HANDLE file, const std::atomic<bool>& cancel,
+           const DownloadProgress& progress, const ChunkWritten& written)
+      : fetch_(fetch),
+        file_(file),
+        cancel_(cancel),
+        progress_(progress),
+        written_(written),
+        pieces_{{fetch.offset, fetch.offset, fetch.offset, fetch.expectedSize, true}},
+        held_(fetch.offset),
+        delivered_(fetch.offset) {}
+
+  // Runs the fetch on: the first connection (its response's headers are in) reads on from the
+  // offset while helper threads ask for later parts; afterwards every connection takes more
+  // until nothing is left, and all are joined.
+  FetchEnd Run(WinHttpHandle& session, WinHttpHandle& connection, WinHttpHandle& request,
+               std::wstring& message, TransferFailure& failure);
+
+  bool Stopped() const { return stop_.load() || cancel_.load(); }
+  // The end of the batch of piece that starts at batch: a buffer on, or the piece's end.
+  std::uint64_t Reserve(std::size_t piece, std::uint64_t batch);
+  // size bytes of piece are in the file at offset.
+  void Wrote(std::size_t piece, std::uint64_t offset, const char* data, DWORD size);
+
+ private:
+  struct Piece {
+    std::uint64_t begin, pos, reserved, end;
+    bool owned;
+  };
+  enum class Opened { Range, Refused, Failed };
+  static constexpr std::size_t kNone = SIZE_MAX;
+
+  void Probe(std::uint64_t from, std::uint64_t to);
+  void TakeMore();
+  Opened OpenPiece(std::uint64_t from, std::uint64_t to, WinHttpHandle& session,
+                   WinHttpHandle& connection, WinHttpHandle& request);
+  bool Receive(HINTERNET request, std::size_t piece);
+  void Ended(FetchEnd end, const std::wstring& message, const TransferFailure& failure);
+  std::size_t Claim(std::uint64_t from, std::uint64_t to);
+  std::size_t Take(std::uint64_t& from, std::uint64_t& to);
+  std::uint64_t Prefix();
+  void Deliver(std::uint64_t offset, const char* data, DWORD size, bool last);
+
+  const RangeFetch& fetch_;
+  const HANDLE file_;
+  const std::atomic<bool>& cancel_;
+  const DownloadProgress& progress_;
+  const ChunkWritten& written_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;  // guards the members below up to delivering_
+  std::vector<Piece> pieces_;
+  std::uint64_t held_;  // bytes in the file: the offset and every piece's written ones
+  std::uint64_t received_ = 0;
+  FetchEnd failed_ = FetchEnd::Complete;  // the first failure, which stops every connection
+  std::wstring message_;
+  TransferFailure failure_;
+  std::mutex delivering_;  // one thread at a time hands bytes to written_
+  std::uint64_t delivered_;
+  std::unique_ptr<char[]> readBack_;
+};
+
+DWORD BodyBatches::SpaceLeft() {
+  if (segments_ == nullptr) return kTransferBufferSize - filled_;
+  if (Done() == limit_) limit_ = segments_->Reserve(piece_, offset_);
+  return static_cast<DWORD>(limit_ - Done());
+}
+
+void BodyBatches::Wrote() {
+  if (segments_ != nullptr) segments_->Wrote(piece_, offset_, buffer_.get(), filled_);
+}
+
+// Reads the body into file from offset on, or a segment's piece of it. failure counts the bytes
+// read.
 FetchEnd ReceiveBody(HINTERNET request, HANDLE file, std::uint64_t offset,
                      std::uint64_t expectedSize, const std::atomic<bool>& cancel,
                      const DownloadProgress& progress, const ChunkWritten& written,
-                     std::wstring& message, TransferFailure& failure) {
-  BodyBatches batches(file, offset, expectedSize, progress, written);
+                     std::wstring& message, TransferFailure& failure, Segments* segments = nullptr,
+                     std::size_t piece = 0) {
+  BodyBatches batches(file, offset, expectedSize, progress, written, segments, piece);
   if (progress) progress(offset, expectedSize);
   // A read that fails after the stall time without a byte is the stall: the time-out's error
   // differs between WinHTTP's implementations.
@@ -203,13 +303,16 @@ FetchEnd ReceiveBody(HINTERNET request, HANDLE file, std::uint64_t offset,
     return how;
   };
   for (;;) {
-    if (cancel.load()) return end(FetchEnd::Cancelled, kTextCancelled);
+    if (cancel.load() || (segments != nullptr && segments->Stopped())) {
+      return end(FetchEnd::Cancelled, kTextCancelled);
+    }
+    const DWORD space = batches.SpaceLeft();
+    if (space == 0) return end(FetchEnd::Complete, L"");  // a segment at its piece's end
     // None left: 0, and the read of one byte below confirms the end.
     DWORD available = 0;
     DWORD read = 0;
     if (!WinHttpQueryDataAvailable(request, &available) ||
-        !WinHttpReadData(request, batches.Space(),
-                         std::clamp<DWORD>(available, 1, batches.SpaceLeft()), &read)) {
+        !WinHttpReadData(request, batches.Space(), std::clamp<DWORD>(available, 1, space), &read)) {
       failure.winError = GetLastError();
       return end(FetchEnd::Network, stalled(failure.winError) ? kTextStalled : kTextReadFailed);
     }
@@ -244,15 +347,271 @@ std::uint64_t HeldOffset(HANDLE file, std::uint64_t expectedSize) {
              : 0;
 }
 
+bool CutFile(HANDLE file, std::uint64_t length) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
+  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof(end)) != FALSE;
+}
+
 // A held file, emptied when the body starts it again.
 HANDLE HeldFileFrom(HANDLE file, std::uint64_t from) {
-  if (from == 0) {
-    FILE_END_OF_FILE_INFO empty{};
-    if (!SetFileInformationByHandle(file, FileEndOfFileInfo, &empty, sizeof(empty))) {
-      return nullptr;
+  return from > 0 || CutFile(file, 0) ? file : nullptr;
+}
+
+// Each connection of a segmented fetch starts with at least this much of the file; a piece is
+// split only while both halves keep kMinSplit, so that a new connection's handshake and the
+// bytes in flight past the cut stay small beside what it fetches.
+constexpr std::uint64_t kMinSegment = 1024 * 1024;
+constexpr std::uint64_t kMinSplit = 512 * 1024;
+
+// A large file whose server serves ranges: the first response is a 206 that continues the file,
+// or says "Accept-Ranges: bytes"; it carries the rest of the file and a validator, with which
+// the other connections ask for parts of the same file.
+bool Segmentable(const RangeFetch& fetch, HINTERNET request) {
+  const std::uint64_t rest = fetch.expectedSize - fetch.offset;
+  return fetch.connections > 1 && fetch.expectedSize >= kSegmentThreshold &&
+         rest >= 2 * kMinSegment && !fetch.validator.empty() &&
+         (fetch.offset > 0 || ResponseHeader(request, WINHTTP_QUERY_ACCEPT_RANGES) == L"bytes") &&
+         ResponseHeader(request, WINHTTP_QUERY_CONTENT_LENGTH) == std::to_wstring(rest);
+}
+
+FetchEnd Segments::Run(WinHttpHandle& session, WinHttpHandle& connection, WinHttpHandle& request,
+                       std::wstring& message, TransferFailure& failure) {
+  const std::uint64_t rest = fetch_.expectedSize - fetch_.offset;
+  const std::uint64_t count =
+      std::min<std::uint64_t>(kDownloadConnections, std::max<std::uint64_t>(rest / kMinSegment, 1));
+  std::thread helpers[kDownloadConnections - 1];
+  if (progress_) progress_(fetch_.offset, fetch_.expectedSize);
+  for (std::uint64_t k = 1; k < count; ++k) {
+    const std::uint64_t from = fetch_.offset + rest / count * k;
+    try {
+      helpers[k - 1] = std::thread(&Segments::Probe, this, from,
+                                   k + 1 == count ? fetch_.expectedSize : from + rest / count);
+    } catch (const std::system_error&) {
+      break;  // fewer connections, no less correct
     }
   }
-  return file;
+  Receive(request.Get(), 0);
+  // Past its piece the rest of the first response is not wanted.
+  request.Reset();
+  connection.Reset();
+  session.Reset();
+  TakeMore();
+  for (std::thread& helper : helpers) {
+    if (helper.joinable()) helper.join();
+  }
+
+  Deliver(0, nullptr, 0, true);
+  FetchEnd end = failed_;
+  message = message_;
+  failure = failure_;
+  failure.bytesReceived = received_;
+  if (end == FetchEnd::Complete && delivered_ != fetch_.expectedSize) {
+    end = FetchEnd::Network;  // parts that no connection would serve
+    message = kTextIncomplete;
+  }
+  // What ran ahead of the contiguous bytes goes: the file holds what written saw, which is what
+  // the next fetch continues from and what a record of the download vouches for.
+  if (end != FetchEnd::Complete && !CutFile(file_, delivered_)) {
+    failure.winError = GetLastError();
+    message = kTextWriteFailed;
+    return FetchEnd::Local;
+  }
+  return end;
+}
+
+// A helper's first part, [from, to): fetched if the answer is that range and the connection
+// before it has not got there yet; either way the helper then takes more.
+void Segments::Probe(std::uint64_t from, std::uint64_t to) {
+  WinHttpHandle session;
+  WinHttpHandle connection;
+  WinHttpHandle request;
+  if (OpenPiece(from, to, session, connection, request) != Opened::Range) return;
+  if (const std::size_t piece = Claim(from, to); piece != kNone && !Receive(request.Get(), piece)) {
+    return;
+  }
+  request.Reset();
+  connection.Reset();
+  session.Reset();
+  TakeMore();
+}
+
+void Segments::TakeMore() {
+  std::uint64_t from = 0;
+  std::uint64_t to = 0;
+  for (std::size_t piece; (piece = Take(from, to)) != kNone;) {
+    WinHttpHandle session;
+    WinHttpHandle connection;
+    WinHttpHandle request;
+    if (OpenPiece(from, to, session, connection, request) != Opened::Range) {
+      const std::lock_guard lock(mutex_);
+      pieces_[piece].owned = false;  // for another connection, or the fetch ends without it
+      return;
+    }
+    if (!Receive(request.Get(), piece)) return;
+  }
+}
+
+// A GET of [from, to) with the validator of the first response. Only an answer of exactly that
+// range serves; any other answer or none drops the connection, and with it only this helper.
+Segments::Opened Segments::OpenPiece(std::uint64_t from, std::uint64_t to, WinHttpHandle& session,
+                                     WinHttpHandle& connection, WinHttpHandle& request) {
+  std::wstring headers =
+      L"Range: bytes=" + std::to_wstring(from) + L"-" + std::to_wstring(to - 1) + L"\r\n";
+  if (!fetch_.validator.empty()) headers += L"If-Range: " + fetch_.validator + L"\r\n";
+  std::wstring message;
+  DWORD status = 0;
+  if (!OpenHttpsRequest(fetch_.url, headers.c_str(), session, connection, request, status, message,
+                        nullptr, kStallTimeoutMs)) {
+    return Opened::Failed;
+  }
+  return status == 206 && RangeStartsAt(ResponseHeader(request.Get(), WINHTTP_QUERY_CONTENT_RANGE),
+                                        from, fetch_.expectedSize, to - 1)
+             ? Opened::Range
+             : Opened::Refused;
+}
+
+// Reads piece's part of request's body; false when the connection failed or the fetch stops.
+bool Segments::Receive(HINTERNET request, std::size_t piece) {
+  std::uint64_t from = 0;
+  {
+    const std::lock_guard lock(mutex_);
+    from = pieces_[piece].pos;
+  }
+  std::wstring message;
+  TransferFailure failure;
+  const FetchEnd end = ReceiveBody(request, file_, from, fetch_.expectedSize, cancel_, nullptr,
+                                   nullptr, message, failure, this, piece);
+  Ended(end, message, failure);
+  return end == FetchEnd::Complete;
+}
+
+void Segments::Ended(FetchEnd end, const std::wstring& message, const TransferFailure& failure) {
+  const std::lock_guard lock(mutex_);
+  received_ += failure.bytesReceived;
+  if (end == FetchEnd::Complete || failed_ != FetchEnd::Complete) return;
+  failed_ = end;
+  message_ = message;
+  failure_ = failure;
+  stop_.store(true);
+}
+
+// The piece from `from` on, up to `to`, cut from the piece that holds `from` if its connection
+// has not got there; what that piece held past `to` waits for its own helper or another.
+std::size_t Segments::Claim(std::uint64_t from, std::uint64_t to) {
+  const std::lock_guard lock(mutex_);
+  for (std::size_t i = 0; i < pieces_.size() && !stop_.load(); ++i) {
+    const Piece piece = pieces_[i];
+    if (from < piece.begin || from >= piece.end) continue;
+    if (piece.reserved > from || (piece.owned && piece.begin == from)) return kNone;
+    const std::uint64_t end = std::min(to, piece.end);
+    if (piece.end > end) pieces_.push_back({end, end, end, piece.end, false});
+    if (piece.begin == from) {
+      pieces_[i].owned = true;
+      pieces_[i].end = end;
+      return i;
+    }
+    pieces_[i].end = from;
+    pieces_.push_back({from, from, from, end, true});
+    return pieces_.size() - 1;
+  }
+  return kNone;
+}
+
+// A piece for a connection that is done: one nobody fetches, else the back half of the one with
+// the most left to read, whose connection stops where the half begins.
+std::size_t Segments::Take(std::uint64_t& from, std::uint64_t& to) {
+  const std::lock_guard lock(mutex_);
+  if (Stopped()) return kNone;
+  std::size_t most = kNone;
+  std::uint64_t left = 0;
+  for (std::size_t i = 0; i < pieces_.size(); ++i) {
+    Piece& piece = pieces_[i];
+    if (!piece.owned && piece.pos < piece.end) {
+      piece.owned = true;
+      piece.reserved = piece.pos;
+      from = piece.pos;
+      to = piece.end;
+      return i;
+    }
+    if (piece.owned && piece.end - piece.reserved > left) {
+      most = i;
+      left = piece.end - piece.reserved;
+    }
+  }
+  if (left < 2 * kMinSplit) return kNone;
+  from = pieces_[most].reserved + left / 2;
+  to = pieces_[most].end;
+  pieces_[most].end = from;
+  pieces_.push_back({from, from, from, to, true});
+  return pieces_.size() - 1;
+}
+
+std::uint64_t Segments::Reserve(std::size_t piece, std::uint64_t batch) {
+  const std::lock_guard lock(mutex_);
+  Piece& held = pieces_[piece];
+  held.reserved = std::max(held.reserved, std::min(held.end, batch + kTransferBufferSize));
+  return held.reserved;
+}
+
+void Segments::Wrote(std::size_t piece, std::uint64_t offset, const char* data, DWORD size) {
+  {
+    const std::lock_guard lock(mutex_);
+    pieces_[piece].pos = offset + size;
+    held_ += size;
+    // Under the lock, so that the reports arrive in order.
+    if (progress_) progress_(held_, fetch_.expectedSize);
+  }
+  Deliver(offset, data, size, false);
+}
+
+// The end of the contiguous bytes from the start of the file.
+std::uint64_t Segments::Prefix() {
+  const std::lock_guard lock(mutex_);
+  std::uint64_t at = fetch_.offset;
+  for (std::size_t i = 0; i < pieces_.size(); ++i) {
+    if (pieces_[i].begin != at) continue;
+    if (pieces_[i].pos < pieces_[i].end) return pieces_[i].pos;
+    at = pieces_[i].end;
+    i = SIZE_MAX;  // from the first piece again: the one beginning there may stand before
+  }
+  return at;
+}
+
+// Hands written what the prefix gained, in order and once each: the batch just written when it
+// continues the prefix, else what a piece further on wrote earlier, read back from the file. A
+// thread that finds another one at it leaves the work to that one, which looks again before it
+// stops; the last call (after every connection ended) waits its turn.
+void Segments::Deliver(std::uint64_t offset, const char* data, DWORD size, bool last) {
+  std::unique_lock turn(delivering_, std::defer_lock);
+  if (last) {
+    turn.lock();
+  } else if (!turn.try_lock()) {
+    return;
+  }
+  if (!written_) {
+    delivered_ = Prefix();
+    return;
+  }
+  if (size > 0 && offset == delivered_) {
+    written_(offset, data, size);
+    delivered_ += size;
+  }
+  for (std::uint64_t prefix; (prefix = Prefix()) > delivered_ && !cancel_.load();) {
+    if (!readBack_) readBack_ = std::make_unique<char[]>(kTransferBufferSize);
+    const DWORD want =
+        static_cast<DWORD>(std::min<std::uint64_t>(kTransferBufferSize, prefix - delivered_));
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(delivered_);
+    at.OffsetHigh = static_cast<DWORD>(delivered_ >> 32);
+    DWORD read = 0;
+    if (!ReadFile(file_, readBack_.get(), want, &read, &at) || read != want) {
+      Ended(FetchEnd::Local, kTextWriteFailed, TransferFailure{.winError = GetLastError()});
+      return;
+    }
+    written_(delivered_, readBack_.get(), want);
+    delivered_ += want;
+  }
 }
 
 }  // namespace
@@ -280,6 +639,10 @@ FetchEnd FetchRange(RangeFetch& fetch, const FileForBody& fileForBody,
     failure.winError = GetLastError();  // of the open or truncation that ended it
     message = kTextCannotOpen;
     return FetchEnd::Local;
+  }
+  if (Segmentable(fetch, request.Get())) {
+    Segments segments(fetch, file, cancel, progress, written);
+    return segments.Run(session, connection, request, message, failure);
   }
   return ReceiveBody(request.Get(), file, fetch.offset, fetch.expectedSize, cancel, progress,
                      written, message, failure);
@@ -328,8 +691,17 @@ bool DownloadFromUrls(const std::vector<std::wstring>& urls, HANDLE file,
                       std::uint64_t expectedSize, std::wstring& validator,
                       const std::atomic<bool>& cancel, const UrlPassCallbacks& callbacks,
                       std::wstring& message) {
-  const FileForBody held = [file](std::uint64_t from, KernelHandle&) {
+  // The bar goes back only where the file starts again: a segmented fetch that failed drops
+  // what its connections had fetched ahead of the contiguous bytes, and the next URL fetches
+  // them again under the bar's last position.
+  std::uint64_t shown = 0;
+  const FileForBody held = [file, &shown](std::uint64_t from, KernelHandle&) {
+    if (from == 0) shown = 0;
     return HeldFileFrom(file, from);
+  };
+  const DownloadProgress progress = [&](std::uint64_t done, std::uint64_t total) {
+    shown = std::max(shown, done);
+    if (callbacks.progress) callbacks.progress(shown, total);
   };
   RangeFetch fetch;
   // The caller's validator follows the response as soon as its bytes go to the file.
@@ -346,10 +718,10 @@ bool DownloadFromUrls(const std::vector<std::wstring>& urls, HANDLE file,
     fetch = RangeFetch{.url = urls[i],
                        .offset = HeldOffset(file, expectedSize),
                        .expectedSize = expectedSize,
-                       .validator = validator};
+                       .validator = validator,
+                       .connections = kDownloadConnections};
     TransferFailure failure;
-    const FetchEnd end =
-        FetchRange(fetch, held, cancel, callbacks.progress, written, message, failure);
+    const FetchEnd end = FetchRange(fetch, held, cancel, progress, written, message, failure);
     if (fetch.offset == 0 || end == FetchEnd::Complete) validator = fetch.validator;
     if (end == FetchEnd::Complete) {
       const bool last = i + 1 == urls.size();
