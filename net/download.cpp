@@ -213,7 +213,7 @@ class Segments {
         cancel_(cancel),
         progress_(progress),
         written_(written),
-        pieces_{{fetch.offset, fetch.offset, fetch.offset, fetch.expectedSize, true}},
+        pieces_{{fetch.offset, fetch.offset, fetch.offset, fetch.expectedSize, true, Clock::now()}},
         held_(fetch.offset),
         delivered_(fetch.offset) {}
 
@@ -233,6 +233,7 @@ class Segments {
   struct Piece {
     std::uint64_t begin, pos, reserved, end;
     bool owned;
+    Clock::time_point since;  // when its connection set out to fetch it
   };
   enum class Opened { Range, Refused, Failed };
   static constexpr std::size_t kNone = SIZE_MAX;
@@ -358,11 +359,14 @@ HANDLE HeldFileFrom(HANDLE file, std::uint64_t from) {
   return from > 0 || CutFile(file, 0) ? file : nullptr;
 }
 
-// Each connection of a segmented fetch starts with at least this much of the file; a piece is
-// split only while both halves keep kMinSplit, so that a new connection's handshake and the
-// bytes in flight past the cut stay small beside what it fetches.
+// Each connection of a segmented fetch starts with at least this much of the file. A piece is
+// split for a connection that is done only when its own connection would need longer than
+// kSplitAfter for the rest, at its pace so far, and both halves keep kMinSplit: the new
+// connection's handshake takes a few round trips, and on a fast line the piece's own connection
+// is done before another one could start.
 constexpr std::uint64_t kMinSegment = 1024 * 1024;
-constexpr std::uint64_t kMinSplit = 512 * 1024;
+constexpr std::uint64_t kMinSplit = 128 * 1024;
+constexpr Clock::duration kSplitAfter = std::chrono::seconds(1);
 
 // A large file whose server serves ranges: the first response is a 206 that continues the file,
 // or says "Accept-Ranges: bytes"; it carries the rest of the file and a validator, with which
@@ -505,45 +509,56 @@ std::size_t Segments::Claim(std::uint64_t from, std::uint64_t to) {
     if (from < piece.begin || from >= piece.end) continue;
     if (piece.reserved > from || (piece.owned && piece.begin == from)) return kNone;
     const std::uint64_t end = std::min(to, piece.end);
-    if (piece.end > end) pieces_.push_back({end, end, end, piece.end, false});
+    if (piece.end > end) pieces_.push_back({end, end, end, piece.end, false, {}});
     if (piece.begin == from) {
       pieces_[i].owned = true;
       pieces_[i].end = end;
+      pieces_[i].since = Clock::now();
       return i;
     }
     pieces_[i].end = from;
-    pieces_.push_back({from, from, from, end, true});
+    pieces_.push_back({from, from, from, end, true, Clock::now()});
     return pieces_.size() - 1;
   }
   return kNone;
 }
 
-// A piece for a connection that is done: one nobody fetches, else the back half of the one with
-// the most left to read, whose connection stops where the half begins.
+// A piece for a connection that is done: one nobody fetches, else the back half of the one
+// that will take longest to finish at its pace so far, if that is over kSplitAfter; its
+// connection stops where the half begins.
 std::size_t Segments::Take(std::uint64_t& from, std::uint64_t& to) {
   const std::lock_guard lock(mutex_);
   if (Stopped()) return kNone;
-  std::size_t most = kNone;
-  std::uint64_t left = 0;
+  const Clock::time_point now = Clock::now();
+  std::size_t slowest = kNone;
+  double longest = std::chrono::duration<double>(kSplitAfter).count();
   for (std::size_t i = 0; i < pieces_.size(); ++i) {
     Piece& piece = pieces_[i];
     if (!piece.owned && piece.pos < piece.end) {
       piece.owned = true;
       piece.reserved = piece.pos;
+      piece.since = now;
       from = piece.pos;
       to = piece.end;
       return i;
     }
-    if (piece.owned && piece.end - piece.reserved > left) {
-      most = i;
-      left = piece.end - piece.reserved;
+    // A connection with no byte yet has no pace to judge.
+    if (!piece.owned || piece.pos == piece.begin || piece.end - piece.reserved < 2 * kMinSplit) {
+      continue;
+    }
+    const double seconds = std::chrono::duration<double>(now - piece.since).count() *
+                           static_cast<double>(piece.end - piece.reserved) /
+                           static_cast<double>(piece.pos - piece.begin);
+    if (seconds > longest) {
+      slowest = i;
+      longest = seconds;
     }
   }
-  if (left < 2 * kMinSplit) return kNone;
-  from = pieces_[most].reserved + left / 2;
-  to = pieces_[most].end;
-  pieces_[most].end = from;
-  pieces_.push_back({from, from, from, to, true});
+  if (slowest == kNone) return kNone;
+  to = pieces_[slowest].end;
+  from = pieces_[slowest].reserved + (to - pieces_[slowest].reserved) / 2;
+  pieces_[slowest].end = from;
+  pieces_.push_back({from, from, from, to, true, now});
   return pieces_.size() - 1;
 }
 

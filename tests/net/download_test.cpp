@@ -510,6 +510,28 @@ TEST_F(SegmentedTest, DroppedHelperFailsItsUrlAndTheNextContinuesTheContiguousBy
   ExpectReportsBounded(log.Reports(), kLarge);
 }
 
+// The connections that are done take over halves of a slow one's part. The first connection slow
+// too, so that the first helper's part is surely its own.
+TEST_F(SegmentedTest, SlowPartIsSharedByTheConnectionsThatAreDone) {
+  const RouteOptions whole{.generate = kLarge, .etag = "\"v1\""};
+  RouteOptions slow = whole;
+  slow.trickleChunk = 16384;
+  slow.trickleDelay = 0.02;
+  server.AddRouteSequence(path, {slow, slow, whole});
+  ProgressLog log;
+  std::wstring message;
+  ASSERT_TRUE(Pass({url}, log, message));
+  EXPECT_TRUE(SameBytes(test::ReadFileBytes(destination), large));
+  const auto requests = server.Requests();
+  ASSERT_GT(requests.size(), 4u);
+  const std::string slowRange = requests[1].Header("Range").value_or("");
+  const std::string last = slowRange.substr(slowRange.find('-'));
+  EXPECT_TRUE(std::any_of(requests.begin() + 4, requests.end(), [&](const auto& r) {
+    const std::string range = r.Header("Range").value_or("");
+    return range.ends_with(last) && range > slowRange;
+  }));
+}
+
 // Cancelled at a moment when parts ran ahead of the contiguous bytes: the file keeps what
 // written saw. A run ended at that moment instead leaves the parts ahead and a record of what
 // written saw; the next run cuts the file there and continues.
