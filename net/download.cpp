@@ -3,11 +3,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cwchar>
+#include <iterator>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
-#include <vector>
 
 #include "base/paths.h"
 #include "net/https_transport.h"
@@ -90,15 +88,22 @@ bool RangeStartsAt(const std::wstring& contentRange, std::uint64_t offset, std::
          (wantedLast == UINT64_MAX || last == wantedLast);
 }
 
+// A Range from `from` on, up to last unless that is UINT64_MAX, and the validator, if any, as
+// If-Range.
+std::wstring RangeHeaders(std::uint64_t from, std::uint64_t last, const std::wstring& validator) {
+  std::wstring headers = L"Range: bytes=" + std::to_wstring(from) + L"-";
+  if (last != UINT64_MAX) headers += std::to_wstring(last);
+  headers += L"\r\n";
+  if (!validator.empty()) headers += L"If-Range: " + validator + L"\r\n";
+  return headers;
+}
+
 // Sends the GET from fetch.offset on and judges the response's status and range. A 200 (or a
 // 206 to a request without a range) carries the whole file: fetch.offset becomes 0.
 FetchEnd Request(RangeFetch& fetch, WinHttpHandle& session, WinHttpHandle& connection,
                  WinHttpHandle& request, std::wstring& message, TransferFailure& failure) {
-  std::wstring headers;
-  if (fetch.offset > 0) {
-    headers = L"Range: bytes=" + std::to_wstring(fetch.offset) + L"-\r\n";
-    if (!fetch.validator.empty()) headers += L"If-Range: " + fetch.validator + L"\r\n";
-  }
+  const std::wstring headers =
+      fetch.offset > 0 ? RangeHeaders(fetch.offset, UINT64_MAX, fetch.validator) : L"";
   // A silence of the stall time, before the headers or within the body, ends the transfer.
   DWORD status = 0;
   if (!OpenHttpsRequest(fetch.url, headers.empty() ? nullptr : headers.c_str(), session, connection,
@@ -237,9 +242,19 @@ class Segments {
   };
   enum class Opened { Range, Refused, Failed };
   static constexpr std::size_t kNone = SIZE_MAX;
+  static constexpr std::size_t kWait = SIZE_MAX - 1;  // none yet, but one may need splitting
+  static constexpr DWORD kWaitMs = 100;
+  struct ProbeStart {
+    Segments* segments;
+    std::uint64_t from, to;
+  };
 
-  void Probe(std::uint64_t from, std::uint64_t to);
-  void TakeMore();
+  static DWORD WINAPI ProbeThread(void* start) {
+    const ProbeStart& probe = *static_cast<const ProbeStart*>(start);
+    probe.segments->Fetch(true, probe.from, probe.to);
+    return 0;
+  }
+  void Fetch(bool probe, std::uint64_t from, std::uint64_t to);
   Opened OpenPiece(std::uint64_t from, std::uint64_t to, WinHttpHandle& session,
                    WinHttpHandle& connection, WinHttpHandle& request);
   bool Receive(HINTERNET request, std::size_t piece);
@@ -256,7 +271,9 @@ class Segments {
   const ChunkWritten& written_;
   std::atomic<bool> stop_{false};
   std::mutex mutex_;  // guards the members below up to delivering_
-  std::vector<Piece> pieces_;
+  // Splits stop when it is full: enough for the first parts and many splits of them.
+  Piece pieces_[64];
+  std::size_t pieceCount_ = 1;
   std::uint64_t held_;  // bytes in the file: the offset and every piece's written ones
   std::uint64_t received_ = 0;
   FetchEnd failed_ = FetchEnd::Complete;  // the first failure, which stops every connection
@@ -361,12 +378,12 @@ HANDLE HeldFileFrom(HANDLE file, std::uint64_t from) {
 
 // Each connection of a segmented fetch starts with at least this much of the file. A piece is
 // split for a connection that is done only when its own connection would need longer than
-// kSplitAfter for the rest, at its pace so far, and both halves keep kMinSplit: the new
+// kSplitAfterMs for the rest, at its pace so far, and both halves keep kMinSplit: the new
 // connection's handshake takes a few round trips, and on a fast line the piece's own connection
 // is done before another one could start.
 constexpr std::uint64_t kMinSegment = 1024 * 1024;
 constexpr std::uint64_t kMinSplit = 128 * 1024;
-constexpr Clock::duration kSplitAfter = std::chrono::seconds(1);
+constexpr std::uint64_t kSplitAfterMs = 1000;
 
 // A large file whose server serves ranges: the first response is a 206 that continues the file,
 // or says "Accept-Ranges: bytes"; it carries the rest of the file and a validator, with which
@@ -384,26 +401,25 @@ FetchEnd Segments::Run(WinHttpHandle& session, WinHttpHandle& connection, WinHtt
   const std::uint64_t rest = fetch_.expectedSize - fetch_.offset;
   const std::uint64_t count =
       std::min<std::uint64_t>(kDownloadConnections, std::max<std::uint64_t>(rest / kMinSegment, 1));
-  std::thread helpers[kDownloadConnections - 1];
+  ProbeStart starts[kDownloadConnections - 1];
+  HANDLE helpers[kDownloadConnections - 1];
+  DWORD started = 0;
   if (progress_) progress_(fetch_.offset, fetch_.expectedSize);
   for (std::uint64_t k = 1; k < count; ++k) {
     const std::uint64_t from = fetch_.offset + rest / count * k;
-    try {
-      helpers[k - 1] = std::thread(&Segments::Probe, this, from,
-                                   k + 1 == count ? fetch_.expectedSize : from + rest / count);
-    } catch (const std::system_error&) {
-      break;  // fewer connections, no less correct
-    }
+    starts[started] = {this, from, k + 1 == count ? fetch_.expectedSize : from + rest / count};
+    helpers[started] = CreateThread(nullptr, 0, ProbeThread, &starts[started], 0, nullptr);
+    if (helpers[started] == nullptr) break;  // fewer connections, no less correct
+    ++started;
   }
   Receive(request.Get(), 0);
   // Past its piece the rest of the first response is not wanted.
   request.Reset();
   connection.Reset();
   session.Reset();
-  TakeMore();
-  for (std::thread& helper : helpers) {
-    if (helper.joinable()) helper.join();
-  }
+  Fetch(false, 0, 0);
+  if (started > 0) static_cast<void>(WaitForMultipleObjects(started, helpers, TRUE, INFINITE));
+  for (DWORD i = 0; i < started; ++i) CloseHandle(helpers[i]);
 
   Deliver(0, nullptr, 0, true);
   FetchEnd end = failed_;
@@ -424,35 +440,25 @@ FetchEnd Segments::Run(WinHttpHandle& session, WinHttpHandle& connection, WinHtt
   return end;
 }
 
-// A helper's first part, [from, to): fetched if the answer is that range and the connection
-// before it has not got there yet; either way the helper then takes more.
-void Segments::Probe(std::uint64_t from, std::uint64_t to) {
-  WinHttpHandle session;
-  WinHttpHandle connection;
-  WinHttpHandle request;
-  if (OpenPiece(from, to, session, connection, request) != Opened::Range) return;
-  if (const std::size_t piece = Claim(from, to); piece != kNone && !Receive(request.Get(), piece)) {
-    return;
-  }
-  request.Reset();
-  connection.Reset();
-  session.Reset();
-  TakeMore();
-}
-
-void Segments::TakeMore() {
-  std::uint64_t from = 0;
-  std::uint64_t to = 0;
-  for (std::size_t piece; (piece = Take(from, to)) != kNone;) {
+// A connection's work: a helper's first part [from, to), claimed once the answer is that range,
+// then the pieces it takes, until nothing is left for it.
+void Segments::Fetch(bool probe, std::uint64_t from, std::uint64_t to) {
+  for (std::size_t piece = kNone; probe || (piece = Take(from, to)) != kNone; probe = false) {
+    if (piece == kWait) {
+      Sleep(kWaitMs);
+      continue;
+    }
     WinHttpHandle session;
     WinHttpHandle connection;
     WinHttpHandle request;
     if (OpenPiece(from, to, session, connection, request) != Opened::Range) {
+      if (piece == kNone) return;
       const std::lock_guard lock(mutex_);
       pieces_[piece].owned = false;  // for another connection, or the fetch ends without it
       return;
     }
-    if (!Receive(request.Get(), piece)) return;
+    if (piece == kNone) piece = Claim(from, to);
+    if (piece != kNone && !Receive(request.Get(), piece)) return;
   }
 }
 
@@ -460,9 +466,7 @@ void Segments::TakeMore() {
 // range serves; any other answer or none drops the connection, and with it only this helper.
 Segments::Opened Segments::OpenPiece(std::uint64_t from, std::uint64_t to, WinHttpHandle& session,
                                      WinHttpHandle& connection, WinHttpHandle& request) {
-  std::wstring headers =
-      L"Range: bytes=" + std::to_wstring(from) + L"-" + std::to_wstring(to - 1) + L"\r\n";
-  if (!fetch_.validator.empty()) headers += L"If-Range: " + fetch_.validator + L"\r\n";
+  const std::wstring headers = RangeHeaders(from, to - 1, fetch_.validator);
   std::wstring message;
   DWORD status = 0;
   if (!OpenHttpsRequest(fetch_.url, headers.c_str(), session, connection, request, status, message,
@@ -504,12 +508,14 @@ void Segments::Ended(FetchEnd end, const std::wstring& message, const TransferFa
 // has not got there; what that piece held past `to` waits for its own helper or another.
 std::size_t Segments::Claim(std::uint64_t from, std::uint64_t to) {
   const std::lock_guard lock(mutex_);
-  for (std::size_t i = 0; i < pieces_.size() && !stop_.load(); ++i) {
+  // Up to two new pieces.
+  for (std::size_t i = 0; i < pieceCount_ && pieceCount_ + 2 <= std::size(pieces_) && !stop_.load();
+       ++i) {
     const Piece piece = pieces_[i];
     if (from < piece.begin || from >= piece.end) continue;
     if (piece.reserved > from || (piece.owned && piece.begin == from)) return kNone;
     const std::uint64_t end = std::min(to, piece.end);
-    if (piece.end > end) pieces_.push_back({end, end, end, piece.end, false, {}});
+    if (piece.end > end) pieces_[pieceCount_++] = {end, end, end, piece.end, false, {}};
     if (piece.begin == from) {
       pieces_[i].owned = true;
       pieces_[i].end = end;
@@ -517,22 +523,24 @@ std::size_t Segments::Claim(std::uint64_t from, std::uint64_t to) {
       return i;
     }
     pieces_[i].end = from;
-    pieces_.push_back({from, from, from, end, true, Clock::now()});
-    return pieces_.size() - 1;
+    pieces_[pieceCount_] = {from, from, from, end, true, Clock::now()};
+    return pieceCount_++;
   }
   return kNone;
 }
 
 // A piece for a connection that is done: one nobody fetches, else the back half of the one
-// that will take longest to finish at its pace so far, if that is over kSplitAfter; its
-// connection stops where the half begins.
+// that will take longest to finish at its pace so far, if that is over kSplitAfterMs; its
+// connection stops where the half begins. kWait while a piece large enough to split has no pace
+// yet or may slow down.
 std::size_t Segments::Take(std::uint64_t& from, std::uint64_t& to) {
   const std::lock_guard lock(mutex_);
   if (Stopped()) return kNone;
   const Clock::time_point now = Clock::now();
   std::size_t slowest = kNone;
-  double longest = std::chrono::duration<double>(kSplitAfter).count();
-  for (std::size_t i = 0; i < pieces_.size(); ++i) {
+  std::uint64_t longest = kSplitAfterMs;
+  bool splittable = false;
+  for (std::size_t i = 0; i < pieceCount_; ++i) {
     Piece& piece = pieces_[i];
     if (!piece.owned && piece.pos < piece.end) {
       piece.owned = true;
@@ -542,24 +550,24 @@ std::size_t Segments::Take(std::uint64_t& from, std::uint64_t& to) {
       to = piece.end;
       return i;
     }
-    // A connection with no byte yet has no pace to judge.
-    if (!piece.owned || piece.pos == piece.begin || piece.end - piece.reserved < 2 * kMinSplit) {
-      continue;
-    }
-    const double seconds = std::chrono::duration<double>(now - piece.since).count() *
-                           static_cast<double>(piece.end - piece.reserved) /
-                           static_cast<double>(piece.pos - piece.begin);
-    if (seconds > longest) {
+    if (!piece.owned || piece.end - piece.reserved < 2 * kMinSplit) continue;
+    splittable = true;
+    if (piece.pos == piece.begin) continue;  // no byte yet: no pace to judge
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - piece.since);
+    const std::uint64_t needs = static_cast<std::uint64_t>(elapsed.count()) *
+                                (piece.end - piece.reserved) / (piece.pos - piece.begin);
+    if (needs > longest) {
       slowest = i;
-      longest = seconds;
+      longest = needs;
     }
   }
-  if (slowest == kNone) return kNone;
+  if (pieceCount_ == std::size(pieces_)) return kNone;
+  if (slowest == kNone) return splittable ? kWait : kNone;
   to = pieces_[slowest].end;
   from = pieces_[slowest].reserved + (to - pieces_[slowest].reserved) / 2;
   pieces_[slowest].end = from;
-  pieces_.push_back({from, from, from, to, true, now});
-  return pieces_.size() - 1;
+  pieces_[pieceCount_] = {from, from, from, to, true, now};
+  return pieceCount_++;
 }
 
 std::uint64_t Segments::Reserve(std::size_t piece, std::uint64_t batch) {
@@ -584,7 +592,7 @@ void Segments::Wrote(std::size_t piece, std::uint64_t offset, const char* data, 
 std::uint64_t Segments::Prefix() {
   const std::lock_guard lock(mutex_);
   std::uint64_t at = fetch_.offset;
-  for (std::size_t i = 0; i < pieces_.size(); ++i) {
+  for (std::size_t i = 0; i < pieceCount_; ++i) {
     if (pieces_[i].begin != at) continue;
     if (pieces_[i].pos < pieces_[i].end) return pieces_[i].pos;
     at = pieces_[i].end;
@@ -598,12 +606,12 @@ std::uint64_t Segments::Prefix() {
 // thread that finds another one at it leaves the work to that one, which looks again before it
 // stops; the last call (after every connection ended) waits its turn.
 void Segments::Deliver(std::uint64_t offset, const char* data, DWORD size, bool last) {
-  std::unique_lock turn(delivering_, std::defer_lock);
   if (last) {
-    turn.lock();
-  } else if (!turn.try_lock()) {
+    delivering_.lock();
+  } else if (!delivering_.try_lock()) {
     return;
   }
+  const std::lock_guard turn(delivering_, std::adopt_lock);
   if (!written_) {
     delivered_ = Prefix();
     return;
