@@ -447,6 +447,9 @@ class SegmentedTest : public DownloadTest {
   static constexpr std::uint64_t kLarge = kSegmentThreshold + 100003;  // parts off the buffers
   const std::string large = ReleaseServer::GeneratedBytes(0, kLarge);
   const std::string path = "/packages/setup.exe";
+  const RouteOptions whole{.generate = kLarge, .etag = "\"v1\""};
+  const RouteOptions slow{
+      .generate = kLarge, .trickleChunk = 16384, .trickleDelay = 0.02, .etag = "\"v1\""};
   std::uint64_t next = 0;
   std::uint64_t failedAt = 0;
   std::wstring validator;
@@ -458,14 +461,9 @@ class SegmentedTest : public DownloadTest {
 // gets several connections; one that ignores Range or answers another range drops the helpers
 // and the first connection fetches the whole file.
 TEST_F(SegmentedTest, HelpersCountOnlyWithTheRangeTheyAskedFor) {
-  const RouteOptions routes[] = {
-      {.generate = kLarge, .etag = "\"v1\""},
-      {.generate = kLarge,
-       .headers = {{"Accept-Ranges", "bytes"}},
-       .ignoreRange = true,
-       .etag = "\"v1\""},
-      {.generate = kLarge, .wrongRange = true, .etag = "\"v1\""},
-  };
+  RouteOptions routes[] = {whole, whole, whole};
+  routes[1].headers = {{"Accept-Ranges", "bytes"}};
+  routes[1].ignoreRange = routes[2].wrongRange = true;
   for (const RouteOptions& route : routes) {
     server.Reset();
     server.AddRoute(path, route);
@@ -478,13 +476,10 @@ TEST_F(SegmentedTest, HelpersCountOnlyWithTheRangeTheyAskedFor) {
     EXPECT_EQ(next, kLarge);
     EXPECT_TRUE(SameBytes(test::ReadFileBytes(destination), large));
     ExpectReportsBounded(log.Reports(), kLarge);
-    EXPECT_EQ(log.Reports().back().first, kLarge);
     const auto requests = server.Requests();
     ASSERT_GE(requests.size(), 4u);
     EXPECT_FALSE(requests[0].Header("Range").has_value());
-    if (route.ignoreRange || route.wrongRange) {
-      EXPECT_EQ(requests.size(), 4u);
-    }
+    EXPECT_TRUE(&route == &routes[0] || requests.size() == 4u);  // the helpers dropped
     for (std::size_t i = 1; i < requests.size(); ++i) {
       EXPECT_EQ(requests[i].Header("If-Range"), "\"v1\"");
       EXPECT_NE(requests[i].Header("Range").value_or("-").back(), '-');
@@ -495,10 +490,9 @@ TEST_F(SegmentedTest, HelpersCountOnlyWithTheRangeTheyAskedFor) {
 TEST_F(SegmentedTest, DroppedHelperFailsItsUrlAndTheNextContinuesTheContiguousBytes) {
   // The first connection slow, so that the first helper's part is its own when its connection
   // drops midway.
-  server.AddRouteSequence(
-      path, {{.generate = kLarge, .trickleChunk = 16384, .trickleDelay = 0.02, .etag = "\"v1\""},
-             {.generate = kLarge, .closeAfter = 300000, .etag = "\"v1\""},
-             {.generate = kLarge, .etag = "\"v1\""}});
+  RouteOptions dropped = whole;
+  dropped.closeAfter = 300000;
+  server.AddRouteSequence(path, {slow, dropped, whole});
   ProgressLog log;
   std::wstring message;
   ASSERT_TRUE(Pass({url, server.LoopbackUrl(L"/packages/setup.exe")}, log, message));
@@ -513,10 +507,6 @@ TEST_F(SegmentedTest, DroppedHelperFailsItsUrlAndTheNextContinuesTheContiguousBy
 // The connections that are done take over halves of a slow one's part. The first connection slow
 // too, so that the first helper's part is surely its own.
 TEST_F(SegmentedTest, SlowPartIsSharedByTheConnectionsThatAreDone) {
-  const RouteOptions whole{.generate = kLarge, .etag = "\"v1\""};
-  RouteOptions slow = whole;
-  slow.trickleChunk = 16384;
-  slow.trickleDelay = 0.02;
   server.AddRouteSequence(path, {slow, slow, whole});
   ProgressLog log;
   std::wstring message;
@@ -536,16 +526,14 @@ TEST_F(SegmentedTest, SlowPartIsSharedByTheConnectionsThatAreDone) {
 // written saw. A run ended at that moment instead leaves the parts ahead and a record of what
 // written saw; the next run cuts the file there and continues.
 TEST_F(SegmentedTest, CancelKeepsTheContiguousBytesAndARestartContinuesThem) {
-  server.AddRoute(
-      path, {.generate = kLarge, .trickleChunk = 16384, .trickleDelay = 0.02, .etag = "\"v1\""});
+  server.AddRoute(path, slow);
   std::string snapshot;
   std::uint64_t vouched = 0;
   std::chrono::steady_clock::time_point cancelledAt;
   onWritten = [&](HANDLE file) {
-    LARGE_INTEGER size{};
-    if (cancel.load() || !GetFileSizeEx(file, &size) || std::uint64_t(size.QuadPart) <= next) {
+    LARGE_INTEGER size{};  // past what written saw: parts ran ahead
+    if (cancel.load() || !GetFileSizeEx(file, &size) || std::uint64_t(size.QuadPart) <= next)
       return;
-    }
     snapshot = test::ReadFileBytes(destination);
     vouched = next;
     cancelledAt = std::chrono::steady_clock::now();
@@ -564,7 +552,7 @@ TEST_F(SegmentedTest, CancelKeepsTheContiguousBytesAndARestartContinuesThem) {
   next = vouched;
   cancel.store(false);
   onWritten = nullptr;
-  server.AddRoute(path, {.generate = kLarge, .etag = "\"v1\""});
+  server.AddRoute(path, whole);
   ASSERT_TRUE(Pass({url}, log, message));
   EXPECT_TRUE(SameBytes(test::ReadFileBytes(destination), large));
   const auto requests = server.Requests();
