@@ -1,5 +1,7 @@
 #include "net/download.h"
 
+#include <process.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cwchar>
@@ -260,7 +262,8 @@ class Segments {
     std::uint64_t from, to;
   };
 
-  static DWORD WINAPI ProbeThread(void* start) {
+  // A thread of the C runtime's (_beginthreadex), as the connections use it.
+  static unsigned __stdcall ProbeThread(void* start) {
     const ProbeStart& probe = *static_cast<const ProbeStart*>(start);
     probe.segments->Fetch(true, probe.from, probe.to);
     return 0;
@@ -419,7 +422,8 @@ FetchEnd Segments::Run(WinHttpHandle& session, WinHttpHandle& connection, WinHtt
   for (std::uint64_t k = 1; k < count; ++k) {
     const std::uint64_t from = fetch_.offset + rest / count * k;
     starts[started] = {this, from, k + 1 == count ? fetch_.expectedSize : from + rest / count};
-    helpers[started] = CreateThread(nullptr, 0, ProbeThread, &starts[started], 0, nullptr);
+    helpers[started] = reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, ProbeThread, &starts[started], 0, nullptr));
     if (helpers[started] == nullptr) break;  // fewer connections, no less correct
     ++started;
   }
