@@ -74,7 +74,7 @@ using FileForBody = std::function<HANDLE(std::uint64_t from, KernelHandle& owned
 // the connection before it stops where the part begins. An answer that is not (200, another
 // range, another status, no connection) only drops that connection. A connection that is done
 // takes a part nobody fetches, or the back half of the one that at its pace would take longest,
-// if that is over a second (it waits while one may come to that). written sees the
+// if that is over two seconds (it waits while one may come to that). written sees the
 // bytes in file order, once each, as the contiguous prefix grows; bytes written ahead of it are
 // read back from the file when it reaches them, so the file is opened for reading too. A
 // segmented fetch that does not complete cuts the file to the bytes written saw, which is what a

@@ -449,7 +449,7 @@ class SegmentedTest : public DownloadTest {
   const std::string path = "/packages/setup.exe";
   const RouteOptions whole{.generate = kLarge, .etag = "\"v1\""};
   const RouteOptions slow{
-      .generate = kLarge, .trickleChunk = 16384, .trickleDelay = 0.02, .etag = "\"v1\""};
+      .generate = kLarge, .trickleChunk = 16384, .trickleDelay = 0.04, .etag = "\"v1\""};
   std::uint64_t next = 0;
   std::uint64_t failedAt = 0;
   std::wstring validator;
