@@ -1,9 +1,13 @@
 #include "net/download.h"
 
+#include <process.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cwchar>
+#include <iterator>
 #include <memory>
+#include <mutex>
 
 #include "base/paths.h"
 #include "net/https_transport.h"
@@ -73,8 +77,10 @@ bool ReadNumber(const wchar_t*& at, std::uint64_t& value) {
   return true;
 }
 
-// "bytes FIRST-LAST/TOTAL" starting at offset and naming total as the file's size.
-bool RangeStartsAt(const std::wstring& contentRange, std::uint64_t offset, std::uint64_t total) {
+// "bytes FIRST-LAST/TOTAL" starting at offset and naming total as the file's size, and ending at
+// wantedLast when one is given.
+bool RangeStartsAt(const std::wstring& contentRange, std::uint64_t offset, std::uint64_t total,
+                   std::uint64_t wantedLast = UINT64_MAX) {
   const wchar_t* at = contentRange.c_str();
   if (std::wcsncmp(at, L"bytes ", 6) != 0) return false;
   at += 6;
@@ -83,18 +89,26 @@ bool RangeStartsAt(const std::wstring& contentRange, std::uint64_t offset, std::
       !ReadNumber(at, size) || *at != L'\0') {
     return false;
   }
-  return first == offset && size == total && last >= first && last < total;
+  return first == offset && size == total && last >= first && last < total &&
+         (wantedLast == UINT64_MAX || last == wantedLast);
+}
+
+// A Range from `from` on, up to last unless that is UINT64_MAX, and the validator, if any, as
+// If-Range.
+std::wstring RangeHeaders(std::uint64_t from, std::uint64_t last, const std::wstring& validator) {
+  std::wstring headers = L"Range: bytes=" + std::to_wstring(from) + L"-";
+  if (last != UINT64_MAX) headers += std::to_wstring(last);
+  headers += L"\r\n";
+  if (!validator.empty()) headers += L"If-Range: " + validator + L"\r\n";
+  return headers;
 }
 
 // Sends the GET from fetch.offset on and judges the response's status and range. A 200 (or a
 // 206 to a request without a range) carries the whole file: fetch.offset becomes 0.
 FetchEnd Request(RangeFetch& fetch, WinHttpHandle& session, WinHttpHandle& connection,
                  WinHttpHandle& request, std::wstring& message, TransferFailure& failure) {
-  std::wstring headers;
-  if (fetch.offset > 0) {
-    headers = L"Range: bytes=" + std::to_wstring(fetch.offset) + L"-\r\n";
-    if (!fetch.validator.empty()) headers += L"If-Range: " + fetch.validator + L"\r\n";
-  }
+  const std::wstring headers =
+      fetch.offset > 0 ? RangeHeaders(fetch.offset, UINT64_MAX, fetch.validator) : L"";
   // A silence of the stall time, before the headers or within the body, ends the transfer.
   DWORD status = 0;
   if (!OpenHttpsRequest(fetch.url, headers.empty() ? nullptr : headers.c_str(), session, connection,
@@ -130,23 +144,31 @@ bool WriteAt(HANDLE file, std::uint64_t offset, const char* data, DWORD size) {
   return WriteFile(file, data, size, &count, &at) && count == size;
 }
 
+class Segments;
+
 // The body's bytes, gathered into whole buffers before they go to the file, the progress and
 // the written callback. Reads ask only for what has arrived (a read of more waits for all of it,
 // and until it returns no cancel would be seen), which is one TLS record at a time, except while
-// the body comes fast (ReadWhole).
+// the body comes fast (ReadWhole). A segment's batches go to its Segments instead, and stay
+// within its piece.
 class BodyBatches {
  public:
   BodyBatches(HANDLE file, std::uint64_t offset, std::uint64_t expectedSize,
-              const DownloadProgress& progress, const ChunkWritten& written)
+              const DownloadProgress& progress, const ChunkWritten& written, Segments* segments,
+              std::size_t piece)
       : buffer_(std::make_unique<char[]>(kTransferBufferSize)),
         file_(file),
         offset_(offset),
         expectedSize_(expectedSize),
         progress_(progress),
-        written_(written) {}
+        written_(written),
+        segments_(segments),
+        piece_(piece),
+        limit_(offset) {}
 
   char* Space() { return buffer_.get() + filled_; }
-  DWORD SpaceLeft() const { return kTransferBufferSize - filled_; }
+  // What the next read may fill; 0 once a segment's piece is done.
+  DWORD SpaceLeft();
   // Bytes written and gathered.
   std::uint64_t Done() const { return offset_ + filled_; }
   // The last buffer filled within kQuickBatch and the next has not begun: one read of a whole
@@ -172,6 +194,7 @@ class BodyBatches {
     if (filled_ == 0) return true;
     if (!WriteAt(file_, offset_, buffer_.get(), filled_)) return false;
     if (written_) written_(offset_, buffer_.get(), filled_);
+    Wrote();
     offset_ += filled_;
     filled_ = 0;
     // A body longer than the file is a failure, not progress.
@@ -186,17 +209,115 @@ class BodyBatches {
   std::uint64_t expectedSize_;
   const DownloadProgress& progress_;
   const ChunkWritten& written_;
+  Segments* segments_;
+  std::size_t piece_;
+  std::uint64_t limit_;  // a segment's reads stay below it (see Segments::Reserve)
   DWORD filled_ = 0;
   Clock::time_point lastFlush_ = Clock::now();
   bool quick_ = false;
+
+  void Wrote();
 };
 
-// Reads the body into file from offset on. failure counts the bytes read.
+// A large file's rest fetched over several connections at once into one held file (see
+// FetchRange). The rest is a set of pieces, each fetched from its start on by at most one
+// connection: bytes [begin, pos) of a piece are in the file, reads of it may reach reserved, and
+// its end only shrinks, never below reserved. Pieces nobody fetches wait for a connection that
+// is done with its own.
+class Segments {
+ public:
+  Segments(const RangeFetch& fetch, HANDLE file, const std::atomic<bool>& cancel,
+           const DownloadProgress& progress, const ChunkWritten& written)
+      : fetch_(fetch),
+        file_(file),
+        cancel_(cancel),
+        progress_(progress),
+        written_(written),
+        pieces_{{fetch.offset, fetch.offset, fetch.offset, fetch.expectedSize, true, Clock::now()}},
+        held_(fetch.offset),
+        delivered_(fetch.offset) {}
+
+  // Runs the fetch on: the first connection (its response's headers are in) reads on from the
+  // offset while helper threads ask for later parts; afterwards every connection takes more
+  // until nothing is left, and all are joined.
+  FetchEnd Run(WinHttpHandle& session, WinHttpHandle& connection, WinHttpHandle& request,
+               std::wstring& message, TransferFailure& failure);
+
+  bool Stopped() const { return stop_.load() || cancel_.load(); }
+  // The end of the batch of piece that starts at batch: a buffer on, or the piece's end.
+  std::uint64_t Reserve(std::size_t piece, std::uint64_t batch);
+  // size bytes of piece are in the file at offset.
+  void Wrote(std::size_t piece, std::uint64_t offset, const char* data, DWORD size);
+
+ private:
+  struct Piece {
+    std::uint64_t begin, pos, reserved, end;
+    bool owned;
+    Clock::time_point since;  // when its connection set out to fetch it
+  };
+  enum class Opened { Range, Refused, Failed };
+  static constexpr std::size_t kNone = SIZE_MAX;
+  static constexpr std::size_t kWait = SIZE_MAX - 1;  // none yet, but one may need splitting
+  static constexpr DWORD kWaitMs = 100;
+  struct ProbeStart {
+    Segments* segments;
+    std::uint64_t from, to;
+  };
+
+  // A thread of the C runtime's (_beginthreadex), as the connections use it.
+  static unsigned __stdcall ProbeThread(void* start) {
+    const ProbeStart& probe = *static_cast<const ProbeStart*>(start);
+    probe.segments->Fetch(true, probe.from, probe.to);
+    return 0;
+  }
+  void Fetch(bool probe, std::uint64_t from, std::uint64_t to);
+  Opened OpenPiece(std::uint64_t from, std::uint64_t to, WinHttpHandle& session,
+                   WinHttpHandle& connection, WinHttpHandle& request);
+  bool Receive(HINTERNET request, std::size_t piece);
+  void Ended(FetchEnd end, const std::wstring& message, const TransferFailure& failure);
+  std::size_t Claim(std::uint64_t from, std::uint64_t to);
+  std::size_t Take(std::uint64_t& from, std::uint64_t& to);
+  std::uint64_t Prefix();
+  void Deliver(std::uint64_t offset, const char* data, DWORD size, bool last);
+
+  const RangeFetch& fetch_;
+  const HANDLE file_;
+  const std::atomic<bool>& cancel_;
+  const DownloadProgress& progress_;
+  const ChunkWritten& written_;
+  std::atomic<bool> stop_{false};
+  std::mutex mutex_;  // guards the members below up to delivering_
+  // Splits stop when it is full: enough for the first parts and many splits of them.
+  Piece pieces_[64];
+  std::size_t pieceCount_ = 1;
+  std::uint64_t held_;  // bytes in the file: the offset and every piece's written ones
+  std::uint64_t received_ = 0;
+  FetchEnd failed_ = FetchEnd::Complete;  // the first failure, which stops every connection
+  std::wstring message_;
+  TransferFailure failure_;
+  std::mutex delivering_;  // one thread at a time hands bytes to written_
+  std::uint64_t delivered_;
+  std::unique_ptr<char[]> readBack_;
+};
+
+DWORD BodyBatches::SpaceLeft() {
+  if (segments_ == nullptr) return kTransferBufferSize - filled_;
+  if (Done() == limit_) limit_ = segments_->Reserve(piece_, offset_);
+  return static_cast<DWORD>(limit_ - Done());
+}
+
+void BodyBatches::Wrote() {
+  if (segments_ != nullptr) segments_->Wrote(piece_, offset_, buffer_.get(), filled_);
+}
+
+// Reads the body into file from offset on, or a segment's piece of it. failure counts the bytes
+// read.
 FetchEnd ReceiveBody(HINTERNET request, HANDLE file, std::uint64_t offset,
                      std::uint64_t expectedSize, const std::atomic<bool>& cancel,
                      const DownloadProgress& progress, const ChunkWritten& written,
-                     std::wstring& message, TransferFailure& failure) {
-  BodyBatches batches(file, offset, expectedSize, progress, written);
+                     std::wstring& message, TransferFailure& failure, Segments* segments = nullptr,
+                     std::size_t piece = 0) {
+  BodyBatches batches(file, offset, expectedSize, progress, written, segments, piece);
   if (progress) progress(offset, expectedSize);
   // A read that fails after the stall time without a byte is the stall: the time-out's error
   // differs between WinHTTP's implementations.
@@ -216,13 +337,16 @@ FetchEnd ReceiveBody(HINTERNET request, HANDLE file, std::uint64_t offset,
     return how;
   };
   for (;;) {
-    if (cancel.load()) return end(FetchEnd::Cancelled, kTextCancelled);
+    if (cancel.load() || (segments != nullptr && segments->Stopped())) {
+      return end(FetchEnd::Cancelled, kTextCancelled);
+    }
+    const DWORD space = batches.SpaceLeft();
+    if (space == 0) return end(FetchEnd::Complete, L"");  // a segment at its piece's end
     // None left: 0, and the read of one byte below confirms the end.
-    DWORD available = batches.SpaceLeft();
+    DWORD available = space;
     DWORD read = 0;
     if ((!batches.ReadWhole() && !WinHttpQueryDataAvailable(request, &available)) ||
-        !WinHttpReadData(request, batches.Space(),
-                         std::clamp<DWORD>(available, 1, batches.SpaceLeft()), &read)) {
+        !WinHttpReadData(request, batches.Space(), std::clamp<DWORD>(available, 1, space), &read)) {
       failure.winError = GetLastError();
       return end(FetchEnd::Network, stalled(failure.winError) ? kTextStalled : kTextReadFailed);
     }
@@ -257,15 +381,278 @@ std::uint64_t HeldOffset(HANDLE file, std::uint64_t expectedSize) {
              : 0;
 }
 
+bool CutFile(HANDLE file, std::uint64_t length) {
+  FILE_END_OF_FILE_INFO end{};
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
+  return SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof(end)) != FALSE;
+}
+
 // A held file, emptied when the body starts it again.
 HANDLE HeldFileFrom(HANDLE file, std::uint64_t from) {
-  if (from == 0) {
-    FILE_END_OF_FILE_INFO empty{};
-    if (!SetFileInformationByHandle(file, FileEndOfFileInfo, &empty, sizeof(empty))) {
-      return nullptr;
+  return from > 0 || CutFile(file, 0) ? file : nullptr;
+}
+
+// Each connection of a segmented fetch starts with at least this much of the file. A piece is
+// split for a connection that is done only when its own connection would need longer than
+// kSplitAfterMs for the rest, at its pace so far, and both halves keep kMinSplit. The new
+// connection first spends some four round trips on TCP, TLS and the request (0.8 s at 200 ms),
+// so a split gains only where the rest takes more than twice that; on a fast line the piece's own
+// connection is done before another one could start.
+constexpr std::uint64_t kMinSegment = 1024 * 1024;
+constexpr std::uint64_t kMinSplit = 128 * 1024;
+constexpr std::uint64_t kSplitAfterMs = 2000;
+
+// A large file whose server serves ranges: the first response is a 206 that continues the file,
+// or says "Accept-Ranges: bytes"; it carries the rest of the file and a validator, with which
+// the other connections ask for parts of the same file.
+bool Segmentable(const RangeFetch& fetch, HINTERNET request) {
+  const std::uint64_t rest = fetch.expectedSize - fetch.offset;
+  return fetch.connections > 1 && fetch.expectedSize >= kSegmentThreshold &&
+         rest >= 2 * kMinSegment && !fetch.validator.empty() &&
+         (fetch.offset > 0 || ResponseHeader(request, WINHTTP_QUERY_ACCEPT_RANGES) == L"bytes") &&
+         ResponseHeader(request, WINHTTP_QUERY_CONTENT_LENGTH) == std::to_wstring(rest);
+}
+
+FetchEnd Segments::Run(WinHttpHandle& session, WinHttpHandle& connection, WinHttpHandle& request,
+                       std::wstring& message, TransferFailure& failure) {
+  const std::uint64_t rest = fetch_.expectedSize - fetch_.offset;
+  const std::uint64_t count =
+      std::min<std::uint64_t>(kDownloadConnections, std::max<std::uint64_t>(rest / kMinSegment, 1));
+  ProbeStart starts[kDownloadConnections - 1];
+  HANDLE helpers[kDownloadConnections - 1];
+  DWORD started = 0;
+  if (progress_) progress_(fetch_.offset, fetch_.expectedSize);
+  for (std::uint64_t k = 1; k < count; ++k) {
+    const std::uint64_t from = fetch_.offset + rest / count * k;
+    starts[started] = {this, from, k + 1 == count ? fetch_.expectedSize : from + rest / count};
+    helpers[started] = reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, ProbeThread, &starts[started], 0, nullptr));
+    if (helpers[started] == nullptr) break;  // fewer connections, no less correct
+    ++started;
+  }
+  Receive(request.Get(), 0);
+  // Past its piece the rest of the first response is not wanted.
+  request.Reset();
+  connection.Reset();
+  session.Reset();
+  Fetch(false, 0, 0);
+  if (started > 0) static_cast<void>(WaitForMultipleObjects(started, helpers, TRUE, INFINITE));
+  for (DWORD i = 0; i < started; ++i) CloseHandle(helpers[i]);
+
+  Deliver(0, nullptr, 0, true);
+  FetchEnd end = failed_;
+  message = message_;
+  failure = failure_;
+  failure.bytesReceived = received_;
+  if (end == FetchEnd::Complete && delivered_ != fetch_.expectedSize) {
+    end = FetchEnd::Network;  // parts that no connection would serve
+    message = kTextIncomplete;
+  }
+  // What ran ahead of the contiguous bytes goes: the file holds what written saw, which is what
+  // the next fetch continues from and what a record of the download vouches for.
+  if (end != FetchEnd::Complete && !CutFile(file_, delivered_)) {
+    failure.winError = GetLastError();
+    message = kTextWriteFailed;
+    return FetchEnd::Local;
+  }
+  return end;
+}
+
+// A connection's work: a helper's first part [from, to), claimed once the answer is that range,
+// then the pieces it takes, until nothing is left for it.
+void Segments::Fetch(bool probe, std::uint64_t from, std::uint64_t to) {
+  for (std::size_t piece = kNone; probe || (piece = Take(from, to)) != kNone; probe = false) {
+    if (piece == kWait) {
+      Sleep(kWaitMs);
+      continue;
+    }
+    WinHttpHandle session;
+    WinHttpHandle connection;
+    WinHttpHandle request;
+    if (OpenPiece(from, to, session, connection, request) != Opened::Range) {
+      if (piece == kNone) return;
+      const std::lock_guard lock(mutex_);
+      pieces_[piece].owned = false;  // for another connection, or the fetch ends without it
+      return;
+    }
+    if (piece == kNone) piece = Claim(from, to);
+    if (piece != kNone && !Receive(request.Get(), piece)) return;
+  }
+}
+
+// A GET of [from, to) with the validator of the first response. Only an answer of exactly that
+// range serves; any other answer or none drops the connection, and with it only this helper.
+Segments::Opened Segments::OpenPiece(std::uint64_t from, std::uint64_t to, WinHttpHandle& session,
+                                     WinHttpHandle& connection, WinHttpHandle& request) {
+  const std::wstring headers = RangeHeaders(from, to - 1, fetch_.validator);
+  std::wstring message;
+  DWORD status = 0;
+  if (!OpenHttpsRequest(fetch_.url, headers.c_str(), session, connection, request, status, message,
+                        nullptr, kStallTimeoutMs)) {
+    return Opened::Failed;
+  }
+  return status == 206 && RangeStartsAt(ResponseHeader(request.Get(), WINHTTP_QUERY_CONTENT_RANGE),
+                                        from, fetch_.expectedSize, to - 1)
+             ? Opened::Range
+             : Opened::Refused;
+}
+
+// Reads piece's part of request's body; false when the connection failed or the fetch stops.
+bool Segments::Receive(HINTERNET request, std::size_t piece) {
+  std::uint64_t from = 0;
+  {
+    const std::lock_guard lock(mutex_);
+    from = pieces_[piece].pos;
+  }
+  std::wstring message;
+  TransferFailure failure;
+  const FetchEnd end = ReceiveBody(request, file_, from, fetch_.expectedSize, cancel_, nullptr,
+                                   nullptr, message, failure, this, piece);
+  Ended(end, message, failure);
+  return end == FetchEnd::Complete;
+}
+
+void Segments::Ended(FetchEnd end, const std::wstring& message, const TransferFailure& failure) {
+  const std::lock_guard lock(mutex_);
+  received_ += failure.bytesReceived;
+  if (end == FetchEnd::Complete || failed_ != FetchEnd::Complete) return;
+  failed_ = end;
+  message_ = message;
+  failure_ = failure;
+  stop_.store(true);
+}
+
+// The piece from `from` on, up to `to`, cut from the piece that holds `from` if its connection
+// has not got there; what that piece held past `to` waits for its own helper or another.
+std::size_t Segments::Claim(std::uint64_t from, std::uint64_t to) {
+  const std::lock_guard lock(mutex_);
+  // Up to two new pieces.
+  for (std::size_t i = 0; i < pieceCount_ && pieceCount_ + 2 <= std::size(pieces_) && !stop_.load();
+       ++i) {
+    const Piece piece = pieces_[i];
+    if (from < piece.begin || from >= piece.end) continue;
+    if (piece.reserved > from || (piece.owned && piece.begin == from)) return kNone;
+    const std::uint64_t end = std::min(to, piece.end);
+    if (piece.end > end) pieces_[pieceCount_++] = {end, end, end, piece.end, false, {}};
+    if (piece.begin == from) {
+      pieces_[i].owned = true;
+      pieces_[i].end = end;
+      pieces_[i].since = Clock::now();
+      return i;
+    }
+    pieces_[i].end = from;
+    pieces_[pieceCount_] = {from, from, from, end, true, Clock::now()};
+    return pieceCount_++;
+  }
+  return kNone;
+}
+
+// A piece for a connection that is done: one nobody fetches, else the back half of the one
+// that will take longest to finish at its pace so far, if that is over kSplitAfterMs; its
+// connection stops where the half begins. kWait while a piece large enough to split has no pace
+// yet or may slow down.
+std::size_t Segments::Take(std::uint64_t& from, std::uint64_t& to) {
+  const std::lock_guard lock(mutex_);
+  if (Stopped()) return kNone;
+  const Clock::time_point now = Clock::now();
+  std::size_t slowest = kNone;
+  std::uint64_t longest = kSplitAfterMs;
+  bool splittable = false;
+  for (std::size_t i = 0; i < pieceCount_; ++i) {
+    Piece& piece = pieces_[i];
+    if (!piece.owned && piece.pos < piece.end) {
+      piece.owned = true;
+      piece.reserved = piece.pos;
+      piece.since = now;
+      from = piece.pos;
+      to = piece.end;
+      return i;
+    }
+    if (!piece.owned || piece.end - piece.reserved < 2 * kMinSplit) continue;
+    splittable = true;
+    if (piece.pos == piece.begin) continue;  // no byte yet: no pace to judge
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - piece.since);
+    const std::uint64_t needs = static_cast<std::uint64_t>(elapsed.count()) *
+                                (piece.end - piece.reserved) / (piece.pos - piece.begin);
+    if (needs > longest) {
+      slowest = i;
+      longest = needs;
     }
   }
-  return file;
+  if (pieceCount_ == std::size(pieces_)) return kNone;
+  if (slowest == kNone) return splittable ? kWait : kNone;
+  to = pieces_[slowest].end;
+  from = pieces_[slowest].reserved + (to - pieces_[slowest].reserved) / 2;
+  pieces_[slowest].end = from;
+  pieces_[pieceCount_] = {from, from, from, to, true, now};
+  return pieceCount_++;
+}
+
+std::uint64_t Segments::Reserve(std::size_t piece, std::uint64_t batch) {
+  const std::lock_guard lock(mutex_);
+  Piece& held = pieces_[piece];
+  held.reserved = std::max(held.reserved, std::min(held.end, batch + kTransferBufferSize));
+  return held.reserved;
+}
+
+void Segments::Wrote(std::size_t piece, std::uint64_t offset, const char* data, DWORD size) {
+  {
+    const std::lock_guard lock(mutex_);
+    pieces_[piece].pos = offset + size;
+    held_ += size;
+    // Under the lock, so that the reports arrive in order.
+    if (progress_) progress_(held_, fetch_.expectedSize);
+  }
+  Deliver(offset, data, size, false);
+}
+
+// The end of the contiguous bytes from the start of the file.
+std::uint64_t Segments::Prefix() {
+  const std::lock_guard lock(mutex_);
+  std::uint64_t at = fetch_.offset;
+  for (std::size_t i = 0; i < pieceCount_; ++i) {
+    if (pieces_[i].begin != at) continue;
+    if (pieces_[i].pos < pieces_[i].end) return pieces_[i].pos;
+    at = pieces_[i].end;
+    i = SIZE_MAX;  // from the first piece again: the one beginning there may stand before
+  }
+  return at;
+}
+
+// Hands written what the prefix gained, in order and once each: the batch just written when it
+// continues the prefix, else what a piece further on wrote earlier, read back from the file. A
+// thread that finds another one at it leaves the work to that one, which looks again before it
+// stops; the last call (after every connection ended) waits its turn.
+void Segments::Deliver(std::uint64_t offset, const char* data, DWORD size, bool last) {
+  if (last) {
+    delivering_.lock();
+  } else if (!delivering_.try_lock()) {
+    return;
+  }
+  const std::lock_guard turn(delivering_, std::adopt_lock);
+  if (!written_) {
+    delivered_ = Prefix();
+    return;
+  }
+  if (size > 0 && offset == delivered_) {
+    written_(offset, data, size);
+    delivered_ += size;
+  }
+  for (std::uint64_t prefix; (prefix = Prefix()) > delivered_ && !cancel_.load();) {
+    if (!readBack_) readBack_ = std::make_unique<char[]>(kTransferBufferSize);
+    const DWORD want =
+        static_cast<DWORD>(std::min<std::uint64_t>(kTransferBufferSize, prefix - delivered_));
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(delivered_);
+    at.OffsetHigh = static_cast<DWORD>(delivered_ >> 32);
+    DWORD read = 0;
+    if (!ReadFile(file_, readBack_.get(), want, &read, &at) || read != want) {
+      Ended(FetchEnd::Local, kTextWriteFailed, TransferFailure{.winError = GetLastError()});
+      return;
+    }
+    written_(delivered_, readBack_.get(), want);
+    delivered_ += want;
+  }
 }
 
 }  // namespace
@@ -293,6 +680,10 @@ FetchEnd FetchRange(RangeFetch& fetch, const FileForBody& fileForBody,
     failure.winError = GetLastError();  // of the open or truncation that ended it
     message = kTextCannotOpen;
     return FetchEnd::Local;
+  }
+  if (Segmentable(fetch, request.Get())) {
+    Segments segments(fetch, file, cancel, progress, written);
+    return segments.Run(session, connection, request, message, failure);
   }
   return ReceiveBody(request.Get(), file, fetch.offset, fetch.expectedSize, cancel, progress,
                      written, message, failure);
@@ -341,8 +732,17 @@ bool DownloadFromUrls(const std::vector<std::wstring>& urls, HANDLE file,
                       std::uint64_t expectedSize, std::wstring& validator,
                       const std::atomic<bool>& cancel, const UrlPassCallbacks& callbacks,
                       std::wstring& message) {
-  const FileForBody held = [file](std::uint64_t from, KernelHandle&) {
+  // The bar goes back only where the file starts again: a segmented fetch that failed drops
+  // what its connections had fetched ahead of the contiguous bytes, and the next URL fetches
+  // them again under the bar's last position.
+  std::uint64_t shown = 0;
+  const FileForBody held = [file, &shown](std::uint64_t from, KernelHandle&) {
+    if (from == 0) shown = 0;
     return HeldFileFrom(file, from);
+  };
+  const DownloadProgress progress = [&](std::uint64_t done, std::uint64_t total) {
+    shown = std::max(shown, done);
+    if (callbacks.progress) callbacks.progress(shown, total);
   };
   RangeFetch fetch;
   // The caller's validator follows the response as soon as its bytes go to the file.
@@ -359,10 +759,10 @@ bool DownloadFromUrls(const std::vector<std::wstring>& urls, HANDLE file,
     fetch = RangeFetch{.url = urls[i],
                        .offset = HeldOffset(file, expectedSize),
                        .expectedSize = expectedSize,
-                       .validator = validator};
+                       .validator = validator,
+                       .connections = kDownloadConnections};
     TransferFailure failure;
-    const FetchEnd end =
-        FetchRange(fetch, held, cancel, callbacks.progress, written, message, failure);
+    const FetchEnd end = FetchRange(fetch, held, cancel, progress, written, message, failure);
     if (fetch.offset == 0 || end == FetchEnd::Complete) validator = fetch.validator;
     if (end == FetchEnd::Complete) {
       const bool last = i + 1 == urls.size();

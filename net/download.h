@@ -24,6 +24,15 @@ using ChunkWritten = std::function<void(std::uint64_t offset, const char* data, 
 // 30 s receive time-out of the transport.
 inline constexpr int kStallTimeoutMs = 10000;
 
+// A package of at least this size is fetched over up to kDownloadConnections connections at once
+// when its server serves byte ranges. On a long, lossy path one TCP connection stays far below the
+// line's speed (about MSS / (RTT * sqrt(loss)) under CUBIC); a few share the line. Each extra
+// connection costs its own TLS handshake and, where its piece is cut short, the bytes in flight
+// past the cut; from this size on every connection still gets 2 MiB, many round trips' worth
+// even on a slow path, while on a fast line a smaller file is done before they would help.
+inline constexpr std::uint64_t kSegmentThreshold = 8 * 1024 * 1024;
+inline constexpr int kDownloadConnections = 4;
+
 // How one GET of the file ended.
 enum class FetchEnd {
   Complete,   // the file holds the whole expected size
@@ -41,6 +50,9 @@ struct RangeFetch {
   // that changed on the server comes whole (200) instead of continuing the old one. Out: the
   // validator of a response that started the file at 0 (a strong ETag, else Last-Modified).
   std::wstring validator;
+  // Connections the fetch may use; more than one only for a file of at least kSegmentThreshold
+  // whose first response shows that the server serves ranges (see FetchRange).
+  int connections = 1;
 };
 
 // The file a fetch writes into, given once the response's status is right: from is where the
@@ -54,6 +66,19 @@ using FileForBody = std::function<HANDLE(std::uint64_t from, KernelHandle& owned
 // must start at the offset and name the expected size (Content-Range). The wait for the headers
 // and each read of the body give up after kStallTimeoutMs without a byte. Reads cancel before every
 // read of the body. message and failure tell why a fetch did not complete.
+//
+// With more than one connection allowed, a large file whose first response is a 206 or a 200 with
+// "Accept-Ranges: bytes", of the rest's length and with a validator, is fetched in segments: the
+// first response goes on from the offset while other connections ask for later parts (a closed
+// Range with If-Range). A part counts only once its answer is a 206 of exactly that range; then
+// the connection before it stops where the part begins. An answer that is not (200, another
+// range, another status, no connection) only drops that connection. A connection that is done
+// takes a part nobody fetches, or the back half of the one that at its pace would take longest,
+// if that is over two seconds (it waits while one may come to that). written sees the
+// bytes in file order, once each, as the contiguous prefix grows; bytes written ahead of it are
+// read back from the file when it reaches them, so the file is opened for reading too. A
+// segmented fetch that does not complete cuts the file to the bytes written saw, which is what a
+// later fetch continues from; one connection failing within its body fails the fetch.
 [[nodiscard]] FetchEnd FetchRange(RangeFetch& fetch, const FileForBody& fileForBody,
                                   const std::atomic<bool>& cancel, const DownloadProgress& progress,
                                   const ChunkWritten& written, std::wstring& message,

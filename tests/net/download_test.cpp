@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -415,6 +417,149 @@ TEST_F(DownloadTest, TransportFailuresPassTheirMessageOn) {
   EXPECT_EQ(test::ReadFileBytes(destination), "partial");
   EXPECT_TRUE(server.Requests().empty());
   EXPECT_EQ(server.Connections().count, 0);
+}
+
+// Large files over several connections, into a file held as the installer holds it. written must
+// see the file's bytes in order, each once, and right.
+class SegmentedTest : public DownloadTest {
+ protected:
+  bool Pass(const std::vector<std::wstring>& urls, ProgressLog& log, std::wstring& message) {
+    KernelHandle file(CreateFileW(destination.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0,
+                                  nullptr));
+    UrlPassCallbacks callbacks{.progress = log.Callback()};
+    callbacks.written = [&](std::uint64_t offset, const char* data, DWORD size) {
+      EXPECT_EQ(offset, next);
+      EXPECT_TRUE(offset + size <= kLarge && std::memcmp(data, large.data() + offset, size) == 0);
+      next = offset + size;
+      if (onWritten) onWritten(file.Get());
+    };
+    callbacks.urlFailed = [&](const std::wstring&, const std::wstring& why,
+                              const TransferFailure&) {
+      failures.push_back(why);
+      failedAt = next;
+      LARGE_INTEGER held{};
+      EXPECT_TRUE(GetFileSizeEx(file.Get(), &held) && held.QuadPart == LONGLONG(next));
+    };
+    return DownloadFromUrls(urls, file.Get(), kLarge, validator, cancel, callbacks, message);
+  }
+
+  static constexpr std::uint64_t kLarge = kSegmentThreshold + 100003;  // parts off the buffers
+  const std::string large = ReleaseServer::GeneratedBytes(0, kLarge);
+  const std::string path = "/packages/setup.exe";
+  const RouteOptions whole{.generate = kLarge, .etag = "\"v1\""};
+  const RouteOptions slow{
+      .generate = kLarge, .trickleChunk = 16384, .trickleDelay = 0.04, .etag = "\"v1\""};
+  std::uint64_t next = 0;
+  std::uint64_t failedAt = 0;
+  std::wstring validator;
+  std::vector<std::wstring> failures;
+  std::function<void(HANDLE)> onWritten;
+};
+
+// Helpers ask for closed ranges with the first response's validator. A server that serves them
+// gets several connections; one that ignores Range or answers another range drops the helpers
+// and the first connection fetches the whole file.
+TEST_F(SegmentedTest, HelpersCountOnlyWithTheRangeTheyAskedFor) {
+  RouteOptions routes[] = {whole, whole, whole};
+  routes[1].headers = {{"Accept-Ranges", "bytes"}};
+  routes[1].ignoreRange = routes[2].wrongRange = true;
+  for (const RouteOptions& route : routes) {
+    server.Reset();
+    server.AddRoute(path, route);
+    std::filesystem::remove(std::filesystem::path(destination));
+    next = 0;
+    validator.clear();
+    ProgressLog log;
+    std::wstring message;
+    ASSERT_TRUE(Pass({url}, log, message)) << testing::PrintToString(message);
+    EXPECT_EQ(next, kLarge);
+    EXPECT_TRUE(SameBytes(test::ReadFileBytes(destination), large));
+    ExpectReportsBounded(log.Reports(), kLarge);
+    const auto requests = server.Requests();
+    ASSERT_GE(requests.size(), 4u);
+    EXPECT_FALSE(requests[0].Header("Range").has_value());
+    EXPECT_TRUE(&route == &routes[0] || requests.size() == 4u);  // the helpers dropped
+    for (std::size_t i = 1; i < requests.size(); ++i) {
+      EXPECT_EQ(requests[i].Header("If-Range"), "\"v1\"");
+      EXPECT_NE(requests[i].Header("Range").value_or("-").back(), '-');
+    }
+  }
+}
+
+TEST_F(SegmentedTest, DroppedHelperFailsItsUrlAndTheNextContinuesTheContiguousBytes) {
+  // The first connection slow, so that the first helper's part is its own when its connection
+  // drops midway.
+  RouteOptions dropped = whole;
+  dropped.closeAfter = 300000;
+  server.AddRouteSequence(path, {slow, dropped, whole});
+  ProgressLog log;
+  std::wstring message;
+  ASSERT_TRUE(Pass({url, server.LoopbackUrl(L"/packages/setup.exe")}, log, message));
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_TRUE(failures[0] == kIncomplete || failures[0] == kReadFailed);
+  EXPECT_LT(failedAt, kLarge / 4) << "the first connection did not stop with the helper";
+  EXPECT_EQ(next, kLarge);
+  EXPECT_TRUE(SameBytes(test::ReadFileBytes(destination), large));
+  ExpectReportsBounded(log.Reports(), kLarge);
+}
+
+// The connections that are done take over halves of a slow one's part. The first connection slow
+// too, so that the first helper's part is surely its own.
+TEST_F(SegmentedTest, SlowPartIsSharedByTheConnectionsThatAreDone) {
+  server.AddRouteSequence(path, {slow, slow, whole});
+  ProgressLog log;
+  std::wstring message;
+  ASSERT_TRUE(Pass({url}, log, message));
+  EXPECT_TRUE(SameBytes(test::ReadFileBytes(destination), large));
+  const auto requests = server.Requests();
+  ASSERT_GT(requests.size(), 4u);
+  const std::string slowRange = requests[1].Header("Range").value_or("");
+  const std::string last = slowRange.substr(slowRange.find('-'));
+  EXPECT_TRUE(std::any_of(requests.begin() + 4, requests.end(), [&](const auto& r) {
+    const std::string range = r.Header("Range").value_or("");
+    return range.ends_with(last) && range > slowRange;
+  }));
+}
+
+// Cancelled at a moment when parts ran ahead of the contiguous bytes: the file keeps what
+// written saw. A run ended at that moment instead leaves the parts ahead and a record of what
+// written saw; the next run cuts the file there and continues.
+TEST_F(SegmentedTest, CancelKeepsTheContiguousBytesAndARestartContinuesThem) {
+  server.AddRoute(path, slow);
+  std::string snapshot;
+  std::uint64_t vouched = 0;
+  std::chrono::steady_clock::time_point cancelledAt;
+  onWritten = [&](HANDLE file) {
+    LARGE_INTEGER size{};  // past what written saw: parts ran ahead
+    if (cancel.load() || !GetFileSizeEx(file, &size) || std::uint64_t(size.QuadPart) <= next)
+      return;
+    snapshot = test::ReadFileBytes(destination);
+    vouched = next;
+    cancelledAt = std::chrono::steady_clock::now();
+    cancel.store(true);
+  };
+  ProgressLog log;
+  std::wstring message;
+  EXPECT_FALSE(Pass({url}, log, message));
+  EXPECT_LT(std::chrono::steady_clock::now() - cancelledAt, std::chrono::seconds(1));
+  EXPECT_EQ(message, kCancelled);
+  EXPECT_TRUE(SameBytes(test::ReadFileBytes(destination), large.substr(0, next)));
+  ASSERT_GT(snapshot.size(), vouched);
+  EXPECT_TRUE(SameBytes(snapshot.substr(0, vouched), large.substr(0, vouched)));
+
+  test::WriteFileBytes(destination, snapshot.substr(0, vouched));
+  next = vouched;
+  cancel.store(false);
+  onWritten = nullptr;
+  server.AddRoute(path, whole);
+  ASSERT_TRUE(Pass({url}, log, message));
+  EXPECT_TRUE(SameBytes(test::ReadFileBytes(destination), large));
+  const auto requests = server.Requests();
+  const std::string range = "bytes=" + std::to_string(vouched) + "-";
+  EXPECT_TRUE(std::any_of(requests.begin(), requests.end(), [&](const auto& r) {
+    return r.Header("Range") == range && r.Header("If-Range") == "\"v1\"";
+  }));
 }
 
 }  // namespace

@@ -71,6 +71,7 @@ json ResponseJson(const RouteOptions& options) {
   if (!options.redirect.empty()) r["redirect"] = options.redirect;
   if (options.ignoreRange) r["ignore_range"] = true;
   if (options.force206) r["force_206"] = true;
+  if (options.wrongRange) r["wrong_range"] = true;
   if (options.extraBytes) r["extra_bytes"] = options.extraBytes;
   if (options.closeAfter) r["close_after"] = *options.closeAfter;
   if (options.stallBeforeHeaders > 0) r["stall_before_headers"] = options.stallBeforeHeaders;

@@ -23,6 +23,7 @@ struct RouteOptions {
   std::string redirect;          // answer 302 with this Location
   bool ignoreRange = false;      // 200 with the whole body even when a range was asked for
   bool force206 = false;         // 206 with a Content-Range even without a Range header
+  bool wrongRange = false;       // a range's bytes with a Content-Range one byte further on
   std::uint64_t extraBytes = 0;  // body longer than its content by this many bytes
   std::optional<std::uint64_t> closeAfter;  // close after this many body bytes
   double stallBeforeHeaders = 0;            // seconds before any answer
