@@ -21,9 +21,6 @@ constexpr DWORD kTransferBufferSize = 65536;
 // The body goes to the file in batches of the whole buffer; a slow one at least this often, so
 // that the progress moves and the file keeps up with what arrived.
 constexpr Clock::duration kFlushInterval = std::chrono::milliseconds(100);
-// A whole buffer that arrived within this time lets the next one be read with one call (see
-// BodyBatches::ReadWhole).
-constexpr Clock::duration kQuickBatch = std::chrono::milliseconds(50);
 
 constexpr wchar_t kTextCancelled[] = L"下载已取消";
 constexpr wchar_t kTextReadFailed[] = L"读取安装包失败";
@@ -148,9 +145,8 @@ class Segments;
 
 // The body's bytes, gathered into whole buffers before they go to the file, the progress and
 // the written callback. Reads ask only for what has arrived (a read of more waits for all of it,
-// and until it returns no cancel would be seen), which is one TLS record at a time, except while
-// the body comes fast (ReadWhole). A segment's batches go to its Segments instead, and stay
-// within its piece.
+// and until it returns no cancel would be seen), which is one TLS record at a time. A segment's
+// batches go to its Segments too, and stay within its piece.
 class BodyBatches {
  public:
   BodyBatches(HANDLE file, std::uint64_t offset, std::uint64_t expectedSize,
@@ -171,19 +167,11 @@ class BodyBatches {
   DWORD SpaceLeft();
   // Bytes written and gathered.
   std::uint64_t Done() const { return offset_ + filled_; }
-  // The last buffer filled within kQuickBatch and the next has not begun: one read of a whole
-  // buffer saves a query and a read per TLS record (Wine's WinHTTP hands over 8 KiB a call) and,
-  // at the rate just seen, still ends well within a second. A slower buffer goes back to reading
-  // what has arrived. The price: a read that fails midway (a stall) keeps none of its part, which
-  // the next URL or attempt fetches again.
-  bool ReadWhole() const { return quick_ && filled_ == 0; }
 
   // count bytes were read into Space(); writes the batch when it is full or has waited long.
   bool Add(DWORD count) {
     filled_ += count;
-    const auto now = Clock::now();
-    if (filled_ == kTransferBufferSize || now - lastFlush_ >= kFlushInterval) {
-      quick_ = filled_ == kTransferBufferSize && now - lastFlush_ < kQuickBatch;
+    if (filled_ == kTransferBufferSize || Clock::now() - lastFlush_ >= kFlushInterval) {
       return Flush();
     }
     return true;
@@ -214,7 +202,6 @@ class BodyBatches {
   std::uint64_t limit_;  // a segment's reads stay below it (see Segments::Reserve)
   DWORD filled_ = 0;
   Clock::time_point lastFlush_ = Clock::now();
-  bool quick_ = false;
 
   void Wrote();
 };
@@ -343,9 +330,9 @@ FetchEnd ReceiveBody(HINTERNET request, HANDLE file, std::uint64_t offset,
     const DWORD space = batches.SpaceLeft();
     if (space == 0) return end(FetchEnd::Complete, L"");  // a segment at its piece's end
     // None left: 0, and the read of one byte below confirms the end.
-    DWORD available = space;
+    DWORD available = 0;
     DWORD read = 0;
-    if ((!batches.ReadWhole() && !WinHttpQueryDataAvailable(request, &available)) ||
+    if (!WinHttpQueryDataAvailable(request, &available) ||
         !WinHttpReadData(request, batches.Space(), std::clamp<DWORD>(available, 1, space), &read)) {
       failure.winError = GetLastError();
       return end(FetchEnd::Network, stalled(failure.winError) ? kTextStalled : kTextReadFailed);
