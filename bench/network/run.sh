@@ -201,7 +201,7 @@ setup_side() { # SIDE
   [[ -f $exe && -f $b/testbed/config.sh ]] || { echo "run.sh: $b is not a built tree ($exe)" >&2; exit 2; }
   # The program as it is now, so that a rebuild during the run does not change it.
   mkdir -p "$work/program-$side"
-  cp "$exe" "$work/program-$side/LumoraWebSetup.exe"
+  cp -p "$exe" "$work/program-$side/LumoraWebSetup.exe"
   make_package "$side"
   make_far_cert "$side"
   # The build's own test bed settings, with this tree's scripts and release server, in a
@@ -253,7 +253,10 @@ measure() { # CASE_LABEL RTT_MS LOSS_PERCENT SEED TOOL CONGESTION
   side=$ref
   [[ $tool == new || $tool == today ]] && side=$tool
   far "$side" POST reset '{}' >/dev/null
-  far "$side" POST routes "{\"path\": \"$route\", \"method\": \"GET\", \"file\": \"${side_pkg[$side]}\", \"mark_end\": true}" >/dev/null
+  # As a CDN serves a file: ranges offered, with a strong validator and a date.
+  far "$side" POST routes "{\"path\": \"$route\", \"method\": \"GET\", \"file\": \"${side_pkg[$side]}\",
+    \"mark_end\": true, \"etag\": \"\\\"bench-$side-$size\\\"\",
+    \"headers\": {\"Accept-Ranges\": \"bytes\", \"Last-Modified\": \"Thu, 10 Dec 2026 00:00:00 GMT\"}}" >/dev/null
   stats=$work/link-stats.json
   rm -f "$stats"
   netlink_start "${side_client[$side]}" lumc "${side_server[$side]}" lums "$work/link.ready" \
@@ -315,11 +318,13 @@ done
 load_end=$(cut -d' ' -f1-3 /proc/loadavg)
 
 describe_build() { # the commit a build tree was built from
-  local dir=$1 tree head dirty
+  local dir=$1 tree head product dirty
   tree=$(sed -n 's/^CMAKE_HOME_DIRECTORY:INTERNAL=//p' "$dir/CMakeCache.txt")
   git -C "$tree" rev-parse --git-dir >/dev/null 2>&1 || { echo "source $tree, commit unknown"; return; }
   head=$(git -C "$tree" rev-parse --short HEAD)
+  product=$(git -C "$tree" log -1 --format=%h -- app core manifest net system ui)
   dirty=$(git -C "$tree" status --porcelain -- app core manifest net system ui | head -1)
+  [[ -n $product && $product != "$head" ]] && head+=" (product code as of $product)"
   echo "$head${dirty:+, with uncommitted product changes}"
 }
 echo
@@ -330,8 +335,9 @@ echo "loss each way; case = round trip / loss / the server's congestion control.
 echo
 python3 "$here/figures.py" table "$results" "${tools[@]}"
 echo
-if [[ -n $build ]]; then echo "new:   $build, $(describe_build "$build")"; fi
-if [[ -n $baseline ]]; then echo "today: $baseline, $(describe_build "$baseline")"; fi
+built() { date -u -r "$work/program-$1/LumoraWebSetup.exe" '+%F %T UTC'; }
+if [[ -n $build ]]; then echo "new:   $build, $(describe_build "$build") (program linked $(built new))"; fi
+if [[ -n $baseline ]]; then echo "today: $baseline, $(describe_build "$baseline") (program linked $(built today))"; fi
 echo "curl: $(curl --version | head -1 | cut -d' ' -f1-2); aria2c: $(aria2c --version | head -1)"
 echo "machine: $(nproc) cores, $(uname -sr), $(wine --version 2>/dev/null); load average $load_start before, $load_end after"
 echo "raw figures: $results"
