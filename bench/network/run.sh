@@ -237,7 +237,7 @@ product_run() { # SIDE: a silent installation; the caller times its download at 
   [[ -f $log ]] && before=$(wc -l <"$log")
   rm -rf "$tb/prefix/drive_c/LumBench"
   rm -f "$tb/prefix/drive_c/Program Files/LUMWebBootstrapper/VIVOV3_Setup_x64.exe"*
-  timeout "$limit" bash "$src/tools/testbed/wine-run.sh" "$tb" "$work/program-$side/LumoraWebSetup.exe" \
+  timeout --foreground "$limit" bash "$src/tools/testbed/wine-run.sh" "$tb" "$work/program-$side/LumoraWebSetup.exe" \
     /S /NODESKTOPSHORTCUT /NOSTARTMENUSHORTCUT "/D=$install_dir" >>"$work/wine-$side.log" 2>&1 || rc=$?
   tail -n +"$((before + 1))" "$log" 2>/dev/null >"$work/last-$side.log" || true
   bash "$src/tools/testbed/wine-run.sh" "$tb" reg delete "$uninstall_key" /reg:64 /f >/dev/null 2>&1 || true
@@ -267,13 +267,13 @@ measure() { # CASE_LABEL RTT_MS LOSS_PERCENT SEED TOOL CONGESTION
     new | today) product_run "$tool" || ok=0 ;;
     curl)
       rm -f "$work/dl-curl"
-      netlink_in "${side_client[$side]}" timeout "$limit" curl -sS --fail --cacert "${side_ca[$side]}" \
+      netlink_in "${side_client[$side]}" timeout --foreground "$limit" curl -sS --fail --cacert "${side_ca[$side]}" \
         -o "$work/dl-curl" "$url" || ok=0
       cmp -s "$work/dl-curl" "${side_pkg[$side]}" || ok=0 ;;
     aria2c)
       rm -f "$work/dl-aria2c"
       # -k1M: aria2c splits only pieces of at least --min-split-size (20 MiB by default).
-      netlink_in "${side_client[$side]}" timeout "$limit" aria2c -x4 -s4 -k1M \
+      netlink_in "${side_client[$side]}" timeout --foreground "$limit" aria2c -x4 -s4 -k1M \
         --ca-certificate="${side_ca[$side]}" --dir="$work" --out=dl-aria2c --allow-overwrite=true \
         --auto-file-renaming=false --file-allocation=none --console-log-level=warn \
         --summary-interval=0 --download-result=hide "$url" >/dev/null || ok=0
