@@ -13,6 +13,8 @@ packages=(
   # Release signing through a PKCS#11 token; SoftHSM2 and p11tool give the tests a real token.
   libengine-pkcs11-openssl softhsm2 gnutls-bin
   binutils-mingw-w64-x86-64
+  # The network benchmark (bench/network): the tools it compares with, its namespaces' devices.
+  aria2 curl iproute2
 )
 
 missing=()

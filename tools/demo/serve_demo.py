@@ -46,6 +46,9 @@ def main():
     parser.add_argument("--manifest-status", type=int, default=0,
                         help="answer the manifest request with this status instead")
     parser.add_argument("--sequence", type=int, default=1, help="the manifest's sequence")
+    parser.add_argument("--package-url",
+                        help="URL the manifest names for the package (default: this server's "
+                        "package route); the package route is defined here all the same")
     parser.add_argument("--manifest-key",
                         help="manifest signing key (default: manifest.key beside --ca; without "
                         "it the manifest goes unsigned, as for builds from before signing)")
@@ -65,7 +68,7 @@ def main():
                 "version": args.version,
                 "architecture": "x64",
                 "mode": "bundled",
-                "url": "https://localhost:%d%s" % (args.port, package_path),
+                "url": args.package_url or "https://localhost:%d%s" % (args.port, package_path),
                 "sha256": digest.hexdigest(),
                 "publisher": "Velmont Harbor Network Technology Co., Ltd.",
                 "size": os.path.getsize(args.package),
