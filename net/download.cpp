@@ -180,7 +180,7 @@ class BodyBatches {
   bool Flush() {
     lastFlush_ = Clock::now();
     if (filled_ == 0) return true;
-    if (!WriteAt(file_, offset_, buffer_.get(), filled_)) return false;
+    if (!Write()) return false;
     if (written_) written_(offset_, buffer_.get(), filled_);
     Wrote();
     offset_ += filled_;
@@ -203,7 +203,24 @@ class BodyBatches {
   DWORD filled_ = 0;
   Clock::time_point lastFlush_ = Clock::now();
 
+  bool positioned_ = false;
+
   void Wrote();
+
+  // One connection's batches follow each other from the file pointer, set once: under Wine a
+  // write at an explicit offset costs several percent of the download's CPU. Segments share the
+  // handle, so each of their writes says where.
+  bool Write() {
+    if (segments_ != nullptr) return WriteAt(file_, offset_, buffer_.get(), filled_);
+    if (!positioned_) {
+      LARGE_INTEGER at{};
+      at.QuadPart = static_cast<LONGLONG>(offset_);
+      if (!SetFilePointerEx(file_, at, nullptr, FILE_BEGIN)) return false;
+      positioned_ = true;
+    }
+    DWORD count = 0;
+    return WriteFile(file_, buffer_.get(), filled_, &count, nullptr) && count == filled_;
+  }
 };
 
 // A large file's rest fetched over several connections at once into one held file (see

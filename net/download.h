@@ -57,7 +57,7 @@ struct RangeFetch {
 
 // The file a fetch writes into, given once the response's status is right: from is where the
 // response's bytes start (0: the file is written again from its start, so whatever it held must
-// go). The bytes are written at their offsets, not at the file pointer. Null: it cannot be
+// go). The bytes are written at their offsets, wherever the file pointer was. Null: it cannot be
 // written (GetLastError tells why). A file it opens itself goes into owned.
 using FileForBody = std::function<HANDLE(std::uint64_t from, KernelHandle& owned)>;
 
