@@ -242,8 +242,9 @@ class Segments {
         delivered_(fetch.offset) {}
 
   // Runs the fetch on: the first connection (its response's headers are in) reads on from the
-  // offset while helper threads ask for later parts; afterwards every connection takes more
-  // until nothing is left, and all are joined.
+  // offset, and once its pace says that more connections pay (see Judge), helper threads ask for
+  // later parts; afterwards every connection takes more until nothing is left, and all are
+  // joined.
   FetchEnd Run(WinHttpHandle& session, WinHttpHandle& connection, WinHttpHandle& request,
                std::wstring& message, TransferFailure& failure);
 
@@ -274,6 +275,8 @@ class Segments {
     probe.segments->Fetch(true, probe.from, probe.to);
     return 0;
   }
+  bool Judge(Clock::time_point now);
+  void StartHelpers();
   void Fetch(bool probe, std::uint64_t from, std::uint64_t to);
   Opened OpenPiece(std::uint64_t from, std::uint64_t to, WinHttpHandle& session,
                    WinHttpHandle& connection, WinHttpHandle& request);
@@ -299,6 +302,19 @@ class Segments {
   FetchEnd failed_ = FetchEnd::Complete;  // the first failure, which stops every connection
   std::wstring message_;
   TransferFailure failure_;
+  // The first connection's pace, judged until the helpers start (see kJudgeAfter): where its
+  // piece stood, every kPaceSampleEvery or so.
+  struct PaceSample {
+    Clock::time_point at;
+    std::uint64_t pos;
+  };
+  bool split_ = false;
+  const Clock::time_point bodyStart_ = Clock::now();
+  PaceSample pace_[8];  // a ring, enough for kPaceWindow and more
+  std::size_t paceCount_ = 0;
+  ProbeStart starts_[kDownloadConnections - 1];
+  HANDLE helpers_[kDownloadConnections - 1];
+  DWORD started_ = 0;      // written by the first connection's thread alone, read after it is done
   std::mutex delivering_;  // one thread at a time hands bytes to written_
   std::uint64_t delivered_;
   std::unique_ptr<char[]> readBack_;
@@ -406,6 +422,22 @@ constexpr std::uint64_t kMinSegment = 1024 * 1024;
 constexpr std::uint64_t kMinSplit = 128 * 1024;
 constexpr std::uint64_t kSplitAfterMs = 2000;
 
+// The first connection goes alone until its pace says that more would pay, as Chromium's
+// parallel download waits for a remaining time: from kJudgeAfter into the body on, the helpers
+// start once the rest would take over kSplitRestSeconds at its pace over the last second or so.
+// Until then TCP's slow start makes every connection on a long path look alike, whatever holds
+// it back later; a second's pace rides out a loss that holds back what arrives in order for a
+// round trip or two. Measured over 200 ms and 1 % loss, a 20 Mbit/s line: a BBR connection,
+// which fills the line by itself, reaches some 1.2 MB/s in order by 2 s, where 8 MiB then
+// needs at most 6 s more, and more connections would only overrun the bottleneck's queue
+// together and waste what each one cut short had in flight; a CUBIC one falls to some
+// 100-300 kB/s near the Mathis bound, tens of seconds for the rest, and is joined as it falls.
+// A connection that is quick for its line is done before it is judged.
+constexpr Clock::duration kJudgeAfter = std::chrono::seconds(2);
+constexpr Clock::duration kPaceWindow = std::chrono::seconds(1);
+constexpr Clock::duration kPaceSampleEvery = std::chrono::milliseconds(250);
+constexpr double kSplitRestSeconds = 8;
+
 // A large file whose server serves ranges: the first response is a 206 that continues the file,
 // or says "Accept-Ranges: bytes"; it carries the rest of the file and a validator, with which
 // the other connections ask for parts of the same file.
@@ -419,29 +451,15 @@ bool Segmentable(const RangeFetch& fetch, HINTERNET request) {
 
 FetchEnd Segments::Run(WinHttpHandle& session, WinHttpHandle& connection, WinHttpHandle& request,
                        std::wstring& message, TransferFailure& failure) {
-  const std::uint64_t rest = fetch_.expectedSize - fetch_.offset;
-  const std::uint64_t count =
-      std::min<std::uint64_t>(kDownloadConnections, std::max<std::uint64_t>(rest / kMinSegment, 1));
-  ProbeStart starts[kDownloadConnections - 1];
-  HANDLE helpers[kDownloadConnections - 1];
-  DWORD started = 0;
   if (progress_) progress_(fetch_.offset, fetch_.expectedSize);
-  for (std::uint64_t k = 1; k < count; ++k) {
-    const std::uint64_t from = fetch_.offset + rest / count * k;
-    starts[started] = {this, from, k + 1 == count ? fetch_.expectedSize : from + rest / count};
-    helpers[started] = reinterpret_cast<HANDLE>(
-        _beginthreadex(nullptr, 0, ProbeThread, &starts[started], 0, nullptr));
-    if (helpers[started] == nullptr) break;  // fewer connections, no less correct
-    ++started;
-  }
   Receive(request.Get(), 0);
   // Past its piece the rest of the first response is not wanted.
   request.Reset();
   connection.Reset();
   session.Reset();
   Fetch(false, 0, 0);
-  if (started > 0) static_cast<void>(WaitForMultipleObjects(started, helpers, TRUE, INFINITE));
-  for (DWORD i = 0; i < started; ++i) CloseHandle(helpers[i]);
+  if (started_ > 0) static_cast<void>(WaitForMultipleObjects(started_, helpers_, TRUE, INFINITE));
+  for (DWORD i = 0; i < started_; ++i) CloseHandle(helpers_[i]);
 
   Deliver(0, nullptr, 0, true);
   FetchEnd end = failed_;
@@ -460,6 +478,50 @@ FetchEnd Segments::Run(WinHttpHandle& session, WinHttpHandle& connection, WinHtt
     return FetchEnd::Local;
   }
   return end;
+}
+
+// Called under mutex_ with each batch of the first connection until the helpers start: true once
+// its pace says they should (see kJudgeAfter).
+bool Segments::Judge(Clock::time_point now) {
+  const Piece& first = pieces_[0];
+  const auto newest = [this](std::size_t back) -> const PaceSample& {
+    return pace_[(paceCount_ - 1 - back) % std::size(pace_)];
+  };
+  if (paceCount_ == 0 || now - newest(0).at >= kPaceSampleEvery) {
+    pace_[paceCount_++ % std::size(pace_)] = {now, first.pos};
+  }
+  if (now - bodyStart_ < kJudgeAfter) return false;
+  // The newest sample at least a window old.
+  for (std::size_t back = 0; back < std::min(paceCount_, std::size(pace_)); ++back) {
+    const PaceSample& from = newest(back);
+    if (now - from.at < kPaceWindow) continue;
+    const std::chrono::duration<double> elapsed = now - from.at;
+    const double pace = static_cast<double>(first.pos - from.pos) / elapsed.count();
+    const std::uint64_t rest = first.end - first.pos;
+    return rest >= 2 * kMinSegment && static_cast<double>(rest) > kSplitRestSeconds * pace;
+  }
+  return false;
+}
+
+// On the first connection's thread: helpers for the later parts of what its piece has left, each
+// at least kMinSegment.
+void Segments::StartHelpers() {
+  std::uint64_t from = 0, rest = 0;
+  {
+    const std::lock_guard lock(mutex_);
+    from = pieces_[0].reserved;
+    rest = pieces_[0].end - from;
+  }
+  const std::uint64_t count =
+      std::min<std::uint64_t>(kDownloadConnections, std::max<std::uint64_t>(rest / kMinSegment, 1));
+  for (std::uint64_t k = 1; k < count; ++k) {
+    const std::uint64_t begin = from + rest / count * k;
+    starts_[started_] = {this, begin, k + 1 == count ? from + rest : begin + rest / count};
+    helpers_[started_] = reinterpret_cast<HANDLE>(
+        _beginthreadex(nullptr, 0, ProbeThread, &starts_[started_], 0, nullptr));
+    if (helpers_[started_] == nullptr) break;  // fewer connections, no less correct
+    ++started_;
+  }
 }
 
 // A connection's work: a helper's first part [from, to), claimed once the answer is that range,
@@ -600,14 +662,18 @@ std::uint64_t Segments::Reserve(std::size_t piece, std::uint64_t batch) {
 }
 
 void Segments::Wrote(std::size_t piece, std::uint64_t offset, const char* data, DWORD size) {
+  bool split = false;
   {
     const std::lock_guard lock(mutex_);
     pieces_[piece].pos = offset + size;
     held_ += size;
     // Under the lock, so that the reports arrive in order.
     if (progress_) progress_(held_, fetch_.expectedSize);
+    // Until the helpers start, the first connection is the only one.
+    if (!split_ && !stop_.load()) split = split_ = Judge(Clock::now());
   }
   Deliver(offset, data, size, false);
+  if (split) StartHelpers();
 }
 
 // The end of the contiguous bytes from the start of the file.

@@ -25,7 +25,7 @@ using ChunkWritten = std::function<void(std::uint64_t offset, const char* data, 
 inline constexpr int kStallTimeoutMs = 10000;
 
 // A package of at least this size is fetched over up to kDownloadConnections connections at once
-// when its server serves byte ranges. On a long, lossy path one TCP connection stays far below the
+// when its server serves byte ranges and one connection alone would take long. On a long, lossy path one TCP connection stays far below the
 // line's speed (about MSS / (RTT * sqrt(loss)) under CUBIC); a few share the line. Each extra
 // connection costs its own TLS handshake and, where its piece is cut short, the bytes in flight
 // past the cut; from this size on every connection still gets 2 MiB, many round trips' worth
@@ -69,8 +69,8 @@ using FileForBody = std::function<HANDLE(std::uint64_t from, KernelHandle& owned
 //
 // With more than one connection allowed, a large file whose first response is a 206 or a 200 with
 // "Accept-Ranges: bytes", of the rest's length and with a validator, is fetched in segments: the
-// first response goes on from the offset while other connections ask for later parts (a closed
-// Range with If-Range). A part counts only once its answer is a 206 of exactly that range; then
+// first response goes on from the offset and, once its pace says that the rest would take it
+// long, other connections ask for later parts (a closed Range with If-Range). A part counts only once its answer is a 206 of exactly that range; then
 // the connection before it stops where the part begins. An answer that is not (200, another
 // range, another status, no connection) only drops that connection. A connection that is done
 // takes a part nobody fetches, or the back half of the one that at its pace would take longest,

@@ -81,6 +81,7 @@ json ResponseJson(const RouteOptions& options) {
   }
   if (options.trickleChunk) r["trickle_chunk"] = options.trickleChunk;
   if (options.trickleDelay > 0) r["trickle_delay"] = options.trickleDelay;
+  if (options.trickleUntil) r["trickle_until"] = *options.trickleUntil;
   if (options.noContentLength) r["no_content_length"] = true;
   if (!options.etag.empty()) r["etag"] = options.etag;
   return r;

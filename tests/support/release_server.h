@@ -25,12 +25,13 @@ struct RouteOptions {
   bool force206 = false;         // 206 with a Content-Range even without a Range header
   bool wrongRange = false;       // a range's bytes with a Content-Range one byte further on
   std::uint64_t extraBytes = 0;  // body longer than its content by this many bytes
-  std::optional<std::uint64_t> closeAfter;  // close after this many body bytes
-  double stallBeforeHeaders = 0;            // seconds before any answer
-  std::optional<std::uint64_t> stallAfter;  // pause after this many body bytes ...
-  double stallSeconds = 60;                 // ... for this long
-  std::uint64_t trickleChunk = 0;           // bytes per write ...
-  double trickleDelay = 0;                  // ... and seconds between writes
+  std::optional<std::uint64_t> closeAfter;    // close after this many body bytes
+  double stallBeforeHeaders = 0;              // seconds before any answer
+  std::optional<std::uint64_t> stallAfter;    // pause after this many body bytes ...
+  double stallSeconds = 60;                   // ... for this long
+  std::uint64_t trickleChunk = 0;             // bytes per write ...
+  double trickleDelay = 0;                    // ... and seconds between writes ...
+  std::optional<std::uint64_t> trickleUntil;  // ... for this many body bytes, if given
   bool noContentLength = false;
   std::string etag;  // sent as ETag; a range whose If-Range differs gets the whole body
 };

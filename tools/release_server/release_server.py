@@ -85,6 +85,7 @@ response object (all members optional)
   stall_after   n: after n body bytes wait stall_seconds (default 60), then go on
   stall_seconds seconds of the stall_after pause
   trickle_chunk bytes per write          trickle_delay  seconds between writes
+  trickle_until n: trickle only the first n body bytes, then send at full speed
   no_content_length  true: send no Content-Length and close after the body
   etag          strong validator to send as ETag; a Range request whose If-Range differs from it
                 gets the whole body (200)
@@ -478,6 +479,7 @@ class Handler(BaseHTTPRequestHandler):
         stall_seconds = float(spec.get("stall_seconds", 60))
         chunk = int(spec.get("trickle_chunk", 0)) or COPY_CHUNK
         delay = float(spec.get("trickle_delay", 0))
+        trickle_until = spec.get("trickle_until")
         total = length + extra
         sent = 0
         stalled = False
@@ -505,6 +507,8 @@ class Handler(BaseHTTPRequestHandler):
                 if not state.sleep(stall_seconds):
                     self.abort_connection()
                     return
+            if trickle_until is not None and sent >= int(trickle_until):
+                chunk, delay = COPY_CHUNK, 0
             if delay and sent < total and not state.sleep(delay):
                 self.abort_connection()
                 return
