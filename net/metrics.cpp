@@ -7,12 +7,12 @@ namespace lum::installer {
 namespace {
 
 // Much shorter than the download's: a report must never hold up the installation for long.
-constexpr int kResolveTimeoutMs = 3000;
-constexpr int kConnectTimeoutMs = 3000;
-constexpr int kSendTimeoutMs = 5000;
-constexpr int kReceiveTimeoutMs = 5000;
+constexpr int kReportResolveTimeoutMs = 3000;
+constexpr int kReportConnectTimeoutMs = 3000;
+constexpr int kReportSendTimeoutMs = 5000;
+constexpr int kReportReceiveTimeoutMs = 5000;
 
-constexpr wchar_t kTextBadStatus[] = L"埋点服务返回异常状态";
+constexpr wchar_t kTextReportBadStatus[] = L"埋点服务返回异常状态";
 
 }  // namespace
 
@@ -22,9 +22,10 @@ bool PostJson(const std::wstring& url, const std::string& body, std::wstring* me
   spec.method = L"POST";
   spec.extraHeaders = L"Content-Type: application/json\r\n";
   spec.body = &body;
-  spec.timeouts = {kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs};
+  spec.timeouts = {kReportResolveTimeoutMs, kReportConnectTimeoutMs, kReportSendTimeoutMs,
+                   kReportReceiveTimeoutMs};
   spec.texts = {L"无法初始化埋点网络组件", L"无法连接埋点服务", L"无法连接埋点服务",
-                L"埋点请求失败", kTextBadStatus};
+                L"埋点请求失败", kTextReportBadStatus};
   // Declared in this order so they close request first.
   WinHttpHandle session;
   WinHttpHandle connection;
@@ -36,7 +37,7 @@ bool PostJson(const std::wstring& url, const std::string& body, std::wstring* me
     return false;
   }
   if (status < 200 || status > 299) {
-    *message = kTextBadStatus;
+    *message = kTextReportBadStatus;
     return false;
   }
   message->clear();

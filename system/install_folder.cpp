@@ -9,8 +9,6 @@
 namespace lum::installer {
 namespace {
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // Who besides administrators may write to the existing folder, and where it really is.
 void Examine(const std::wstring& folder, InstallFolderReport& report) {
   const KernelHandle handle(CreateFileW(folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,

@@ -18,7 +18,6 @@ constexpr auto kPollInterval = std::chrono::milliseconds(200);
 constexpr DWORD kTerminateWaitMs = 5000;
 constexpr UINT kTerminateExitCode = 1;
 constexpr DWORD kLongestPath = 32767;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // A process to close or end; here when it runs in this process's logon session.
 struct Target {

@@ -9,13 +9,13 @@
 #include <vector>
 
 #include "base/module.h"
+#include "base/paths.h"
 #include "system/install_location.h"
 
 namespace lum::installer {
 namespace {
 
 constexpr DWORD kNoFollow = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kRootAccess =
     FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL | SYNCHRONIZE;
 // The folder is re-secured through the same handle that was checked.
