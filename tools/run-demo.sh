@@ -14,6 +14,11 @@ build=$(realpath "$build")
 user_display=${DISPLAY:-}
 trap 'bash tools/testbed/testbed.sh stop "$build/testbed" >/dev/null' EXIT
 bash tools/testbed/testbed.sh start "$build/testbed"
-if [[ -n $user_display && -z ${CI:-} ]]; then echo "$user_display" >"$build/testbed/display"; fi
+if [[ -n $user_display && -z ${CI:-} ]]; then
+  echo "$user_display" >"$build/testbed/display"
+  # Your window manager manages the window, as on Windows (the test bed's Xvfb has none).
+  bash tools/testbed/wine-run.sh "$build/testbed" reg add 'HKCU\Software\Wine\X11 Driver' \
+    /v Managed /t REG_SZ /d Y /f >/dev/null
+fi
 python3 tests/ui/ui_driver.py --build "$build" --source "$PWD" --only real_install
 ls "$build"/screenshots/install-*.png

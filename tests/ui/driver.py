@@ -239,7 +239,6 @@ class Driver:
         self.dpi = 96
         self.window = None
         self.geometry = None
-        self.desktop_keeper = ""
 
     # ---------------------------------------------------------------------------- bookkeeping
     def check(self, ok, name, detail=""):
@@ -364,42 +363,14 @@ class Driver:
         self.run("reg", *args)
 
     def restart_prefix(self):
-        """Ends every process of the prefix and starts its persistent wineserver and the desktop
-        keeper again, as testbed.sh leaves them."""
-        subprocess.run(["wineserver", "-k"], env=self.env, stdin=subprocess.DEVNULL)
-        subprocess.run(["wineserver", "-w"], env=self.env, stdin=subprocess.DEVNULL)
-        subprocess.Popen(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL,
-                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).wait()
-        if self.desktop_keeper:
-            # Not one of self.processes: it stays until the prefix ends.
-            with open(os.path.join(self.work, "desktop_keeper.log"), "ab") as log:
-                subprocess.Popen(["bash", self.wine_run, self.testbed, self.desktop_keeper],
-                                 env=self.env, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                 start_new_session=True)
-            # Returns once it runs in the prefix, so that the test bed's stop ends it: one still
-            # starting then would bring up a wineserver of its own in the stopped prefix, and the
-            # next start of the test bed would fail on it.
-            deadline = time.time() + 60
-            while not self.prefix_runs(self.desktop_keeper):
-                if time.time() > deadline:
-                    raise Failed("the desktop keeper did not start again")
-                time.sleep(0.1)
-
-    def prefix_runs(self, exe):
-        """Whether a Windows program of this test bed's prefix runs exe (Wine names a process
-        after the program it runs once it is up)."""
-        prefix = ("WINEPREFIX=" + self.env["WINEPREFIX"]).encode()
-        for pid in filter(str.isdigit, os.listdir("/proc")):
-            try:
-                with open(f"/proc/{pid}/cmdline", "rb") as f:
-                    if not f.read().split(b"\0")[0].endswith(os.path.basename(exe).encode()):
-                        continue
-                with open(f"/proc/{pid}/environ", "rb") as f:
-                    if prefix in f.read().split(b"\0"):
-                        return True
-            except OSError:
-                pass
-        return False
+        """Ends every process of the prefix and starts its persistent wineserver, the desktop
+        keeper and the shell again, as testbed.sh leaves them: it returns once the shell answers
+        (and the keeper runs in the prefix, so that the test bed's stop ends it)."""
+        done = subprocess.run(["bash", os.path.join(self.source, "tools", "testbed", "testbed.sh"),
+                               "restart", self.testbed], env=self.env, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True)
+        if done.returncode != 0:
+            raise Failed("the prefix did not start again: " + done.stderr.strip())
 
     def set_dpi(self, dpi):
         """LogPixels takes effect for a new wineserver: restart the test bed's persistent one."""
@@ -660,7 +631,6 @@ class Driver:
         setting = {key: value.strip().strip("'") for key, _, value in
                    (line.partition("=") for line in config)}
         self.port = setting["LUM_DEV_PORT"]
-        self.desktop_keeper = setting.get("LUM_DESKTOP_KEEPER", "")
         # The https handler, for whoever opens a URL in the prefix: the recorder instead of
         # winebrowser. Its log is named in the command: the shell has its own environment. A
         # lane's test bed has it from the start (testbed.sh); another gets it for the scenario.

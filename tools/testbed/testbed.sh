@@ -6,6 +6,7 @@
 # run side by side.
 #   testbed.sh start TESTBED_DIR     (reads TESTBED_DIR/config.sh written by CMake)
 #   testbed.sh stop TESTBED_DIR
+#   testbed.sh restart TESTBED_DIR   (inside its namespace: the prefix's processes start again)
 #   testbed.sh running TESTBED_DIR   (succeeds when its prefix, Xvfb and server are all there)
 set -euo pipefail
 action=$1
@@ -154,6 +155,33 @@ start() {
   "${NETNS_ENTER[@]}" bash "${BASH_SOURCE[0]}" boot "$testbed"
 }
 
+# The desktop keeper, first of the prefix's programs, and with it the desktop shell, whose
+# automation objects the programs under test reach (the application's launch). Under load an
+# explorer sometimes comes up that never registers them (REGDB_E_CLASSNOTREG for good), which
+# the keeper tells within 30 s (shell.ready); the prefix's processes are then started again, at
+# most three times, so that no test runs against a shell that cannot answer.
+start_shell() {
+  local attempt
+  for attempt in 1 2 3; do
+    rm -f "$testbed/shell.ready"
+    # A session of its own: whoever started the test bed or restarts its prefix may end theirs.
+    setsid wine "$LUM_DESKTOP_KEEPER" "$(winpath "$testbed/shell.ready")" </dev/null \
+      >>"$testbed/wine.log" 2>&1 &
+    for _ in $(seq 600); do
+      [[ -s $testbed/shell.ready ]] && break
+      sleep 0.1
+    done
+    [[ $(tr -d '\r' <"$testbed/shell.ready" 2>/dev/null) == ready ]] && return 0
+    echo "testbed: start $attempt: the desktop shell does not answer" \
+      "($(tr -d '\r' <"$testbed/shell.ready" 2>/dev/null)); the prefix's processes start again" \
+      | tee -a "$testbed/wine.log" >&2
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    wineserver -p >/dev/null 2>&1 </dev/null
+  done
+  return 1
+}
+
 boot() {
   export DISPLAY
   DISPLAY=$(cat "$testbed/display")
@@ -176,8 +204,9 @@ boot() {
   wineserver -p >/dev/null 2>&1 </dev/null
   wineboot </dev/null >>"$testbed/wine.log" 2>&1
   # Before any other program: the shell that starts with it stays for the whole run.
-  if [[ -n ${LUM_DESKTOP_KEEPER:-} ]]; then
-    wine "$LUM_DESKTOP_KEEPER" </dev/null >>"$testbed/wine.log" 2>&1 &
+  if [[ -n ${LUM_DESKTOP_KEEPER:-} ]] && ! start_shell; then
+    echo "testbed: the desktop shell did not answer after three starts; see $testbed/wine.log" >&2
+    return 1
   fi
   # Trust the test root in the machine Root store so WinHTTP and WinVerifyTrust accept it.
   # (Wine's helper processes outlive these calls: keep them off ctest's output pipes.)
@@ -186,13 +215,16 @@ boot() {
     return 1
   fi
   # One import, one Wine process: a new Wine 8 prefix reports Windows 7 and the bootstrapper
-  # refuses anything before Windows 10; 96 DPI unless a test changes it; in a lane, the https
+  # refuses anything before Windows 10; 96 DPI unless a test changes it; windows that no window
+  # manager manages (Xvfb has none, and Wine waits 2 s for one to withdraw each managed window
+  # that is hidden or destroyed); in a lane, the https
   # handler is the UI driver's URL recorder, which logs into the driver's scratch folder
   # (tests/ui/driver.py), for the whole run.
   {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n'
     printf '[HKEY_CURRENT_USER\\Software\\Wine]\r\n"Version"="win10"\r\n\r\n'
     printf '[HKEY_CURRENT_USER\\Control Panel\\Desktop]\r\n"LogPixels"=dword:00000060\r\n\r\n'
+    printf '[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\r\n"Managed"="N"\r\n\r\n'
     if [[ -n ${LUM_HTTPS_RECORDER:-} ]]; then
       local command
       command="\"$(winpath "$LUM_HTTPS_RECORDER")\" \"%1\" \"$(winpath "$testbed/scratch/ui-driver/opened.log")\""
@@ -231,9 +263,19 @@ case $action in
   start) start ;;
   boot) boot ;;  # the second half of start, inside the namespace
   stop) stop; echo "testbed: stopped" ;;
+  restart)
+    # Inside the test bed's namespace (the UI driver's, after a change that takes a new
+    # wineserver): every process of the prefix ends, and the desktop keeper and shell start again.
+    export DISPLAY
+    DISPLAY=$(cat "$testbed/display")
+    wineserver -k 2>/dev/null || true
+    wineserver -w 2>/dev/null || true
+    wineserver -p >/dev/null 2>&1 </dev/null
+    [[ -z ${LUM_DESKTOP_KEEPER:-} ]] || start_shell
+    ;;
   running)
     [[ -d $WINEPREFIX ]] && alive "$testbed/xvfb.pid" && alive "$testbed/server.pid" &&
       alive "$testbed/proxy.pid" &&
       { [[ ${LUM_TESTBED_NETNS:-0} != 1 ]] || netns_holder "$testbed" >/dev/null; } ;;
-  *) echo "usage: testbed.sh start|stop|running TESTBED_DIR" >&2; exit 2 ;;
+  *) echo "usage: testbed.sh start|stop|restart|running TESTBED_DIR" >&2; exit 2 ;;
 esac
