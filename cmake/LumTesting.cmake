@@ -136,18 +136,41 @@ function(lum_lane_dir out lane)
   set(${out} ${CMAKE_BINARY_DIR}/lanes/${lane} PARENT_SCOPE)
 endfunction()
 
+# A lane may have a twin: a second test bed (build/lanes/NAME-twin, in a network namespace of its
+# own) that entries of the lane with a TWIN filter use beside the lane's own, so that tests that
+# wait on the product's time-outs wait side by side (tools/testbed/side-by-side.sh). The lane's
+# start and stop entries start and stop both. Only with network namespaces: on the machine's
+# loopback two servers would want the one port.
+set(LUM_TEST_TWIN_LANES b)
+if(NOT LUM_TEST_LANE_NETNS)
+  set(LUM_TEST_TWIN_LANES)
+endif()
+
+# The test beds of a lane: its own and its twin, if any.
+function(lum_lane_testbeds out lane)
+  lum_lane(lane "${lane}")
+  lum_lane_dir(dir "${lane}")
+  set(dirs ${dir})
+  if(lane IN_LIST LUM_TEST_TWIN_LANES)
+    list(APPEND dirs ${dir}-twin)
+  endif()
+  set(${out} ${dirs} PARENT_SCOPE)
+endfunction()
+
 # The start and stop entries of every lane.
 function(lum_add_lanes)
   foreach(lane IN LISTS LUM_TEST_LANES)
-    lum_lane_dir(dir "${lane}")
-    # The UI driver's URL recorder answers the lane's https links (tests/ui/driver.py).
-    lum_testbed_config(${dir} ${LUM_TEST_LANE_NETNS} $<TARGET_FILE:url_recorder>)
+    lum_lane_testbeds(dirs "${lane}")
+    foreach(dir IN LISTS dirs)
+      # The UI driver's URL recorder answers the lane's https links (tests/ui/driver.py).
+      lum_testbed_config(${dir} ${LUM_TEST_LANE_NETNS} $<TARGET_FILE:url_recorder>)
+    endforeach()
     add_test(NAME testbed.${lane}.start
-      COMMAND bash ${CMAKE_SOURCE_DIR}/tools/testbed/testbed.sh start ${dir})
+      COMMAND bash ${CMAKE_SOURCE_DIR}/tools/testbed/lane.sh start ${dirs})
     set_tests_properties(testbed.${lane}.start PROPERTIES FIXTURES_SETUP testbed.${lane}
       TIMEOUT 180 COST 1000)
     add_test(NAME testbed.${lane}.stop
-      COMMAND bash ${CMAKE_SOURCE_DIR}/tools/testbed/testbed.sh stop ${dir})
+      COMMAND bash ${CMAKE_SOURCE_DIR}/tools/testbed/lane.sh stop ${dirs})
     set_tests_properties(testbed.${lane}.stop PROPERTIES FIXTURES_CLEANUP testbed.${lane}
       TIMEOUT 60)
   endforeach()
@@ -176,11 +199,13 @@ function(lum_test_settings name timeout cost lane)
 endfunction()
 
 # Adds a GoogleTest binary run under Wine in a lane (default: the first). COST: the seconds it
-# takes, roughly, so that ctest starts the long ones first.
+# takes, roughly, so that ctest starts the long ones first. TWIN: a GoogleTest filter of the
+# tests that run in the lane's twin test bed, beside the others in its own (where the lane has
+# no twin, all run in its own).
 #   lum_add_gtest(name SOURCES ... [LIBS ...] [TIMEOUT seconds] [DEPENDS targets...] [LANE lane]
-#                 [COST seconds])
+#                 [COST seconds] [TWIN filter])
 function(lum_add_gtest name)
-  cmake_parse_arguments(ARG "" "TIMEOUT;LANE;COST" "SOURCES;LIBS;DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT;LANE;COST;TWIN" "SOURCES;LIBS;DEPENDS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
@@ -190,7 +215,16 @@ function(lum_add_gtest name)
   if(ARG_DEPENDS)
     add_dependencies(${name} ${ARG_DEPENDS})
   endif()
-  add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  lum_lane_testbeds(dirs "${ARG_LANE}")
+  list(LENGTH dirs count)
+  if(ARG_TWIN AND count EQUAL 2)
+    list(GET dirs 1 twin)
+    add_test(NAME ${name} COMMAND bash ${CMAKE_SOURCE_DIR}/tools/testbed/side-by-side.sh
+      $<TARGET_FILE:${name}> "${ARG_TWIN}" --gtest_brief=1)
+    set_property(TEST ${name} APPEND PROPERTY ENVIRONMENT LUM_TESTBED_TWIN=${twin})
+  else()
+    add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
+  endif()
   lum_test_settings(${name} "${ARG_TIMEOUT}" "${ARG_COST}" "${ARG_LANE}")
 endfunction()
 
