@@ -155,6 +155,13 @@ start() {
   "${NETNS_ENTER[@]}" bash "${BASH_SOURCE[0]}" boot "$testbed"
 }
 
+# Ends every process of the prefix and starts its persistent wineserver again.
+restart_wineserver() {
+  wineserver -k 2>/dev/null || true
+  wineserver -w 2>/dev/null || true
+  wineserver -p >/dev/null 2>&1 </dev/null
+}
+
 # The desktop keeper, first of the prefix's programs, and with it the desktop shell, whose
 # automation objects the programs under test reach (the application's launch). Under load an
 # explorer sometimes comes up that never registers them (REGDB_E_CLASSNOTREG for good), which
@@ -175,9 +182,7 @@ start_shell() {
     echo "testbed: start $attempt: the desktop shell does not answer" \
       "($(tr -d '\r' <"$testbed/shell.ready" 2>/dev/null)); the prefix's processes start again" \
       | tee -a "$testbed/wine.log" >&2
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
-    wineserver -p >/dev/null 2>&1 </dev/null
+    restart_wineserver
   done
   return 1
 }
@@ -199,9 +204,7 @@ boot() {
   # The first boot of a fresh prefix leaves a second services.exe behind, after which no service
   # starts (no RpcSs: SHGetKnownFolderPath waits 10 s, out-of-process COM such as the desktop
   # shell's objects fails): restart the prefix's processes once.
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
-  wineserver -p >/dev/null 2>&1 </dev/null
+  restart_wineserver
   wineboot </dev/null >>"$testbed/wine.log" 2>&1
   # Before any other program: the shell that starts with it stays for the whole run.
   if [[ -n ${LUM_DESKTOP_KEEPER:-} ]] && ! start_shell; then
@@ -268,9 +271,7 @@ case $action in
     # wineserver): every process of the prefix ends, and the desktop keeper and shell start again.
     export DISPLAY
     DISPLAY=$(cat "$testbed/display")
-    wineserver -k 2>/dev/null || true
-    wineserver -w 2>/dev/null || true
-    wineserver -p >/dev/null 2>&1 </dev/null
+    restart_wineserver
     [[ -z ${LUM_DESKTOP_KEEPER:-} ]] || start_shell
     ;;
   running)
