@@ -25,11 +25,12 @@ using ChunkWritten = std::function<void(std::uint64_t offset, const char* data, 
 inline constexpr int kStallTimeoutMs = 10000;
 
 // A package of at least this size is fetched over up to kDownloadConnections connections at once
-// when its server serves byte ranges and one connection alone would take long. On a long, lossy path one TCP connection stays far below the
-// line's speed (about MSS / (RTT * sqrt(loss)) under CUBIC); a few share the line. Each extra
-// connection costs its own TLS handshake and, where its piece is cut short, the bytes in flight
-// past the cut; from this size on every connection still gets 2 MiB, many round trips' worth
-// even on a slow path, while on a fast line a smaller file is done before they would help.
+// when its server serves byte ranges and one connection alone would take long. On a long, lossy
+// path one TCP connection stays far below the line's speed (about MSS / (RTT * sqrt(loss)) under
+// CUBIC); a few share the line. Each extra connection costs its own TLS handshake and, where its
+// piece is cut short, the bytes in flight past the cut; from this size on every connection still
+// gets 2 MiB, many round trips' worth even on a slow path, while on a fast line a smaller file is
+// done before they would help.
 inline constexpr std::uint64_t kSegmentThreshold = 8 * 1024 * 1024;
 inline constexpr int kDownloadConnections = 4;
 
@@ -70,15 +71,16 @@ using FileForBody = std::function<HANDLE(std::uint64_t from, KernelHandle& owned
 // With more than one connection allowed, a large file whose first response is a 206 or a 200 with
 // "Accept-Ranges: bytes", of the rest's length and with a validator, is fetched in segments: the
 // first response goes on from the offset and, once its pace says that the rest would take it
-// long, other connections ask for later parts (a closed Range with If-Range). A part counts only once its answer is a 206 of exactly that range; then
-// the connection before it stops where the part begins. An answer that is not (200, another
-// range, another status, no connection) only drops that connection. A connection that is done
-// takes a part nobody fetches, or the back half of the one that at its pace would take longest,
-// if that is over two seconds (it waits while one may come to that). written sees the
-// bytes in file order, once each, as the contiguous prefix grows; bytes written ahead of it are
-// read back from the file when it reaches them, so the file is opened for reading too. A
-// segmented fetch that does not complete cuts the file to the bytes written saw, which is what a
-// later fetch continues from; one connection failing within its body fails the fetch.
+// long, other connections ask for later parts (a closed Range with If-Range). A part counts only
+// once its answer is a 206 of exactly that range; then the connection before it stops where the
+// part begins. An answer that is not (200, another range, another status, no connection) only drops
+// that connection. A connection that is done takes a part nobody fetches, or the back half of the
+// one that at its pace would take longest, if that is over two seconds (it waits while one may come
+// to that). written sees the bytes in file order, once each, as the contiguous prefix grows; bytes
+// written ahead of it are read back from the file when it reaches them, so the file is opened for
+// reading too. A segmented fetch that does not complete cuts the file to the bytes written saw,
+// which is what a later fetch continues from; one connection failing within its body fails the
+// fetch.
 [[nodiscard]] FetchEnd FetchRange(RangeFetch& fetch, const FileForBody& fileForBody,
                                   const std::atomic<bool>& cancel, const DownloadProgress& progress,
                                   const ChunkWritten& written, std::wstring& message,
