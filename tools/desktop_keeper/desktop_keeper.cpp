@@ -6,7 +6,7 @@
 // the dead one's registration is still held by rpcss. One hidden window is enough to count as a
 // user of the desktop. Ends with the prefix's processes (testbed.sh stop).
 //
-// With READY_FILE it also waits, for at most 30 s, until the shell answers as the programs under
+// With READY_FILE it also waits, for at most 10 s, until the shell answers as the programs under
 // test reach it (its window list finds the desktop window) and writes "ready" there, or "no
 // shell" and the last failure: an explorer that came up before the prefix's services could
 // never answer, and a test bed whose shell does not answer is not ready.
@@ -46,11 +46,18 @@ HRESULT FindDesktopWindow() {
 }
 
 DWORD WINAPI AwaitShell(void* readyFile) {
+  // A shell that answers does so within a second, also under load (0.3 s at most seen); one
+  // that came up broken never does. A failure is only final when it lasts.
   HRESULT hr = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  for (int tries = 0; SUCCEEDED(hr) && tries < 150; ++tries) {
+  const bool com = SUCCEEDED(hr);
+  const ULONGLONG start = GetTickCount64();
+  for (int tries = 0; com && tries < 50; ++tries) {
     if ((hr = FindDesktopWindow()) == S_OK) break;
     Sleep(200);
   }
+  std::printf("desktop keeper: %s after %llu ms (0x%08lx)\n", hr == S_OK ? "shell" : "no shell",
+              GetTickCount64() - start, static_cast<unsigned long>(hr));
+  std::fflush(stdout);
   if (FILE* file = _wfopen(static_cast<const wchar_t*>(readyFile), L"w")) {
     if (hr == S_OK) {
       std::fputs("ready\n", file);
@@ -59,7 +66,7 @@ DWORD WINAPI AwaitShell(void* readyFile) {
     }
     std::fclose(file);
   }
-  CoUninitialize();
+  if (com) CoUninitialize();
   return 0;
 }
 

@@ -165,11 +165,12 @@ restart_wineserver() {
 # The desktop keeper, first of the prefix's programs, and with it the desktop shell, whose
 # automation objects the programs under test reach (the application's launch). Under load an
 # explorer sometimes comes up that never registers them (REGDB_E_CLASSNOTREG for good), which
-# the keeper tells within 30 s (shell.ready); the prefix's processes are then started again, at
-# most three times, so that no test runs against a shell that cannot answer.
+# the keeper tells within 10 s (shell.ready); the prefix's processes are then started again, at
+# most five times (one start in ten came up so on a busy machine), so that no test runs against
+# a shell that cannot answer.
 start_shell() {
   local attempt
-  for attempt in 1 2 3; do
+  for attempt in 1 2 3 4 5; do
     rm -f "$testbed/shell.ready"
     # A session of its own: whoever started the test bed or restarts its prefix may end theirs.
     setsid wine "$LUM_DESKTOP_KEEPER" "$(winpath "$testbed/shell.ready")" </dev/null \
@@ -208,7 +209,7 @@ boot() {
   wineboot </dev/null >>"$testbed/wine.log" 2>&1
   # Before any other program: the shell that starts with it stays for the whole run.
   if [[ -n ${LUM_DESKTOP_KEEPER:-} ]] && ! start_shell; then
-    echo "testbed: the desktop shell did not answer after three starts; see $testbed/wine.log" >&2
+    echo "testbed: the desktop shell did not answer after five starts; see $testbed/wine.log" >&2
     return 1
   fi
   # Trust the test root in the machine Root store so WinHTTP and WinVerifyTrust accept it.
