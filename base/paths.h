@@ -9,8 +9,7 @@
 
 namespace lum::installer {
 
-// Sharing that lets everyone else read, write, rename and delete while a handle is open: for
-// opening what is only looked at.
+// Sharing that lets everyone else read, write, rename and delete while a handle is open.
 inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Appends name to path with one backslash between them, unless path already ends with a

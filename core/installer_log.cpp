@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/handles.h"
+#include "base/paths.h"
 #include "base/text.h"
 #include "core/installer_controller.h"
 #include "core/installer_log.h"
@@ -22,7 +23,6 @@ namespace {
 // Shared for reading, writing and deletion by others; FILE_APPEND_DATA puts every write at the
 // end of the file, whoever else writes to it.
 constexpr DWORD kAccess = FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-constexpr DWORD kShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // The log of the protected folder, made when missing. Anything but the folder's own file at its
 // name (a link to some other file, say) is removed first, never written through.
@@ -30,7 +30,7 @@ KernelHandle OpenLog(const ProtectedFolder& folder) {
   KernelHandle file;
   DWORD error = 0;
   for (int tries = 0; tries < 2; ++tries) {
-    switch (folder.OpenFile(kLogFileName, kAccess, kShare, file, error)) {
+    switch (folder.OpenFile(kLogFileName, kAccess, kShareAll, file, error)) {
       case ProtectedFolder::Entry::File:
         return file;
       case ProtectedFolder::Entry::Unreadable:
@@ -39,7 +39,7 @@ KernelHandle OpenLog(const ProtectedFolder& folder) {
         if (folder.Remove(kLogFileName) != 0) return {};
         [[fallthrough]];
       case ProtectedFolder::Entry::Missing:
-        if (folder.CreateNewFile(kLogFileName, kAccess, kShare, file) == 0) return file;
+        if (folder.CreateNewFile(kLogFileName, kAccess, kShareAll, file) == 0) return file;
         break;  // made by someone else meanwhile: open that
     }
   }
@@ -80,14 +80,14 @@ bool OpenLogCopy(const std::wstring& path, KernelHandle& copy, std::wstring& pro
 
   bool made = false;
   for (int tries = 0; tries < 2 && !copy; ++tries) {
-    copy.Reset(
-        CreateFileW(asked.c_str(), kAccess, kShare, nullptr, OPEN_EXISTING, kCopyFlags, nullptr));
+    copy.Reset(CreateFileW(asked.c_str(), kAccess, kShareAll, nullptr, OPEN_EXISTING, kCopyFlags,
+                           nullptr));
     if (copy) break;
     DWORD error = GetLastError();
     if (error != ERROR_FILE_NOT_FOUND) return failed(error);
     // DELETE as well, to take the file away again should it turn out to be somewhere else.
-    copy.Reset(CreateFileW(asked.c_str(), kAccess | DELETE, kShare, nullptr, CREATE_NEW, kCopyFlags,
-                           nullptr));
+    copy.Reset(CreateFileW(asked.c_str(), kAccess | DELETE, kShareAll, nullptr, CREATE_NEW,
+                           kCopyFlags, nullptr));
     if (copy) {
       made = true;
       break;
