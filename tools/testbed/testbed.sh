@@ -169,7 +169,7 @@ restart_wineserver() {
 # most five times (one start in ten came up so on a busy machine), so that no test runs against
 # a shell that cannot answer.
 start_shell() {
-  local attempt
+  local attempt said
   for attempt in 1 2 3 4 5; do
     rm -f "$testbed/shell.ready"
     # A session of its own: whoever started the test bed or restarts its prefix may end theirs.
@@ -179,10 +179,10 @@ start_shell() {
       [[ -s $testbed/shell.ready ]] && break
       sleep 0.1
     done
-    [[ $(tr -d '\r' <"$testbed/shell.ready" 2>/dev/null) == ready ]] && return 0
-    echo "testbed: start $attempt: the desktop shell does not answer" \
-      "($(tr -d '\r' <"$testbed/shell.ready" 2>/dev/null)); the prefix's processes start again" \
-      | tee -a "$testbed/wine.log" >&2
+    said=$(tr -d '\r' <"$testbed/shell.ready" 2>/dev/null || true)
+    [[ $said == ready ]] && return 0
+    echo "testbed: start $attempt: the desktop shell does not answer ($said); the prefix's" \
+      "processes start again" | tee -a "$testbed/wine.log" >&2
     restart_wineserver
   done
   return 1
@@ -221,9 +221,8 @@ boot() {
   # One import, one Wine process: a new Wine 8 prefix reports Windows 7 and the bootstrapper
   # refuses anything before Windows 10; 96 DPI unless a test changes it; windows that no window
   # manager manages (Xvfb has none, and Wine waits 2 s for one to withdraw each managed window
-  # that is hidden or destroyed); in a lane, the https
-  # handler is the UI driver's URL recorder, which logs into the driver's scratch folder
-  # (tests/ui/driver.py), for the whole run.
+  # that is hidden or destroyed); in a lane, the https handler is the UI driver's URL recorder,
+  # which logs into the driver's scratch folder (tests/ui/driver.py), for the whole run.
   {
     printf 'Windows Registry Editor Version 5.00\r\n\r\n'
     printf '[HKEY_CURRENT_USER\\Software\\Wine]\r\n"Version"="win10"\r\n\r\n'
