@@ -56,7 +56,10 @@ class SilentRunTest : public WorkflowTest {
   // Runs the program with this raw argument text to its end; no window may show meanwhile.
   DWORD RunSetup(const std::wstring& arguments, DWORD timeoutMs = kRunTimeoutMs) {
     test::ChildProcess setup;
-    EXPECT_TRUE(setup.Start(SetupPath(), arguments)) << GetLastError();
+    if (!setup.Start(SetupPath(), arguments)) {
+      ADD_FAILURE() << "not started (" << GetLastError() << "): " << WideToUtf8(arguments);
+      return 0xFFFFFFFF;
+    }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
       EXPECT_FALSE(HasVisibleWindow(setup.Id())) << WideToUtf8(arguments);

@@ -22,6 +22,8 @@ for exe in "$manifest_exe" "$channel_exe"; do
   [[ -f $exe ]] || { echo "run-long: $exe missing; build first" >&2; exit 2; }
 done
 
+# shellcheck disable=SC1091
+source "$source_dir/tools/testbed/wine-layout.sh"
 winpath() { local p; p=$(realpath -m "$1"); printf 'Z:%s' "${p//\//\\}"; }
 
 mkdir -p "$bed"
@@ -30,7 +32,7 @@ export WINEPREFIX=$bed/prefix WINEDEBUG=-all WINEDLLOVERRIDES="winedbg.exe=d;msc
 trap 'wineserver -k 2>/dev/null || true' EXIT
 if [[ ! -d $WINEPREFIX ]]; then
   echo "run-long: making a Wine prefix in $WINEPREFIX"
-  wineboot -i </dev/null >"$bed/wine.log" 2>&1
+  "${WINE_LAYOUT[@]}" wineboot -i </dev/null >"$bed/wine.log" 2>&1
 fi
 
 status=0

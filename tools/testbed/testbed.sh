@@ -16,6 +16,8 @@ mkdir -p "$testbed"
 source "$testbed/config.sh"
 # shellcheck disable=SC1091
 source "$(dirname "${BASH_SOURCE[0]}")/netns.sh"
+# shellcheck disable=SC1091
+source "$(dirname "${BASH_SOURCE[0]}")/wine-layout.sh"
 export WINEPREFIX=$testbed/prefix WINEDEBUG=-all WINEDLLOVERRIDES="winedbg.exe=d;mscoree=d;mshtml=d"
 
 winpath() { # Unix absolute path -> the same file through Wine's Z: drive
@@ -151,8 +153,9 @@ start() {
     netns_create "$testbed" || { echo "testbed: could not make a network namespace" >&2; return 1; }
   fi
   # Everything of the prefix starts inside the namespace: the processes that Wine starts later
-  # (services, the desktop shell, what the shell launches) inherit it from these.
-  "${NETNS_ENTER[@]}" bash "${BASH_SOURCE[0]}" boot "$testbed"
+  # (services, the desktop shell, what the shell launches) inherit it, and the fixed address
+  # layout, from these.
+  "${NETNS_ENTER[@]}" "${WINE_LAYOUT[@]}" bash "${BASH_SOURCE[0]}" boot "$testbed"
 }
 
 # Ends every process of the prefix and starts its persistent wineserver again.
@@ -173,8 +176,8 @@ start_shell() {
   for attempt in 1 2 3 4 5; do
     rm -f "$testbed/shell.ready"
     # A session of its own: whoever started the test bed or restarts its prefix may end theirs.
-    setsid wine "$LUM_DESKTOP_KEEPER" "$(winpath "$testbed/shell.ready")" </dev/null \
-      >>"$testbed/wine.log" 2>&1 &
+    setsid "${WINE_LAYOUT[@]}" wine "$LUM_DESKTOP_KEEPER" "$(winpath "$testbed/shell.ready")" \
+      </dev/null >>"$testbed/wine.log" 2>&1 &
     for _ in $(seq 600); do
       [[ -s $testbed/shell.ready ]] && break
       sleep 0.1

@@ -11,6 +11,8 @@ shift
 # shellcheck disable=SC1091
 source "$(dirname "${BASH_SOURCE[0]}")/netns.sh"
 # shellcheck disable=SC1091
+source "$(dirname "${BASH_SOURCE[0]}")/wine-layout.sh"
+# shellcheck disable=SC1091
 [[ -f $testbed/env ]] && source "$testbed/env"
 export WINEPREFIX=$testbed/prefix
 export WINEDEBUG=${WINEDEBUG:--all}
@@ -18,4 +20,4 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-winedbg.exe=d;mscoree=d;mshtml=d}
 [[ -f $testbed/display ]] && export DISPLAY=$(cat "$testbed/display")
 netns_enter_command "$testbed" || exit 1
-exec "${NETNS_ENTER[@]}" wine "$@" </dev/null
+exec "${NETNS_ENTER[@]}" "${WINE_LAYOUT[@]}" wine "$@" </dev/null
