@@ -121,7 +121,8 @@ if ((${#crls[@]})); then
     openssl crl -in "$crl" -inform "$(grep -q -- '-----BEGIN X509 CRL' "$crl" && echo PEM || echo DER)" \
       >>"$tmp/crls.pem" 2>/dev/null || fail "$crl is not a CRL"
   done
-  verify+=(-CRLfile "$tmp/crls.pem")
+  # The lists given, not whatever answers at the certificates' distribution points now.
+  verify+=(-CRLfile "$tmp/crls.pem" -ignore-cdp)
 fi
 report=$("${verify[@]}" 2>&1) || true
 grep -q '^Signature verification: ok' <<<"$report" || {
