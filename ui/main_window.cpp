@@ -22,6 +22,11 @@ namespace {
 constexpr DWORD kDwmWindowCornerPreference = 33;
 constexpr DWORD kDwmCornerRound = 2;
 
+// A frame that could not be drawn or shown is drawn again after this long. Without it the window
+// would stay blank until something else changed; a timer rather than an immediate invalidation,
+// so that a device that keeps failing does not spin the message loop.
+constexpr UINT kRedrawDelayMs = 250;
+
 // GetDpiForSystem exists from Windows 10 1607 on; looked up by name so that the executable
 // still loads on older systems and can refuse them with its own message.
 UINT SystemDpi() {
@@ -223,6 +228,7 @@ void MainWindow::DiscardDeviceResources() {
 void MainWindow::Paint() {
   PAINTSTRUCT paint{};
   BeginPaint(window, &paint);
+  bool shown = false;
   CreateDeviceResources();
   if (renderTarget) {
     PaintContext context;
@@ -239,8 +245,15 @@ void MainWindow::Paint() {
     PaintWindow(context, view, ring);
     const HRESULT drawn = renderTarget->EndDraw();
     if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) DiscardDeviceResources();
+    shown = SUCCEEDED(drawn);
   }
   EndPaint(window, &paint);
+  if (!shown) SetTimer(window, kRedrawTimer, kRedrawDelayMs, nullptr);
+}
+
+void MainWindow::OnRedrawTimer() {
+  KillTimer(window, kRedrawTimer);
+  InvalidateRect(window, nullptr, FALSE);
 }
 
 void MainWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam) {

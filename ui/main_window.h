@@ -74,6 +74,9 @@ class MainWindow {
   void CreateDeviceResources();
   void DiscardDeviceResources();
   void Paint();
+  // Draws again a frame that Paint could not draw or show.
+  static constexpr UINT_PTR kRedrawTimer = 1;
+  void OnRedrawTimer();
   void OnDpiChanged(WPARAM wParam, LPARAM lParam);
   float PixelsPerDesignUnit() const;
   void Invalidate();

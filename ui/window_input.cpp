@@ -30,6 +30,9 @@ LRESULT MainWindow::WindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_PAINT:
       Paint();
       return 0;
+    case WM_TIMER:
+      if (wParam == kRedrawTimer) OnRedrawTimer();
+      return 0;
     case WM_SIZE:
       if (renderTarget) renderTarget->Resize(D2D1::SizeU(LOWORD(lParam), HIWORD(lParam)));
       return 0;
